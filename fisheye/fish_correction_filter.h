@@ -1,0 +1,60 @@
+// FishCorrectionVideoFilter: keeps the fisheye lens parameters given by the
+// host in its property "fishCorrection" current on every frame.
+#pragma once
+
+#include <memory>
+
+#include "fisheye/fish_corrector.h"
+#include "host/extension_interface.h"
+
+namespace fisheye {
+
+constexpr const char kFilterName[] = "FishCorrectionVideoFilter";
+constexpr const char kProviderName[] = "lecture_cam";
+constexpr const char kPropertyKey[] = "fishCorrection";
+constexpr const char kEnableKey[] = "enable";
+constexpr const char kStartEventKey[] = "log";
+constexpr const char kStartEventText[] = "FishCorrection: FishCorrectionVideoFilter start";
+constexpr const char kSetControlLog[] = "lecture camera: sdk setExtensionControl for provider";
+constexpr int32_t kDefaultWidth = 640;
+constexpr int32_t kDefaultHeight = 480;
+
+// The lens keys of "fishCorrection": one row per float field, read by the
+// parser, the defaults and the documentation alike.
+struct LensOption {
+  const char* key;
+  float FishCorrectionParams::*field;
+  float defaultValue;
+  const char* meaning;
+};
+extern const LensOption kLensOptions[11];
+
+// Parameters with every lens field at its default and no frame size.
+FishCorrectionParams DefaultLensParams();
+
+class FishCorrectionVideoFilter : public host::RefCounted<host::ExtensionVideoFilter> {
+ public:
+  FishCorrectionVideoFilter() = default;
+  ~FishCorrectionVideoFilter() override;
+
+  void setEnabled(bool enabled) override { enabled_ = enabled; }
+  bool isEnabled() override { return enabled_; }
+  int setProperty(const char* key, const char* value, size_t size) override;
+  int start(host::ObjectRef<host::FilterControl> control) override;
+  int stop() override;
+  int processFrame(host::ObjectRef<host::HostVideoFrame> input,
+                   host::ObjectRef<host::HostVideoFrame>& output) override;
+
+  // Read-only views for hosts and tests.
+  const FishCorrectionParams& params() const { return params_; }
+  const FishCorrector* corrector() const { return corrector_.get(); }
+  bool enabled() const { return enabled_; }
+
+ private:
+  std::unique_ptr<FishCorrector> corrector_;
+  host::ObjectRef<host::FilterControl> control_;
+  bool enabled_ = false;
+  FishCorrectionParams params_{};
+};
+
+}  // namespace fisheye

@@ -1,0 +1,180 @@
+// The binary interface between the host SDK and an extension library:
+// records that cross the boundary and the abstract interfaces in their
+// slot order.  Slot numbers are given next to each operation; the host
+// knows nothing of our classes, so the order here must never change.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/object_ref.h"
+
+namespace host {
+
+// Declared to the host before a provider registers.
+struct ProviderVersion {
+  int32_t major;
+  int32_t minor;
+  int32_t patch;
+};
+
+enum ExtensionKind : int32_t { kExtensionVideoFilter = 1 };
+
+// Written by listExtensions into host memory.
+struct ExtensionDescriptor {
+  int32_t kind;
+  const char* name;  // static text owned by the library
+};
+static_assert(sizeof(ExtensionDescriptor) == 16, "descriptor is 16 bytes");
+static_assert(offsetof(ExtensionDescriptor, name) == 8, "name at offset 8");
+
+// Filled by the host on getFrameData.  Only the listed fields belong to the
+// extensions; the rest is the host's.
+struct FrameDataRecord {
+  uint8_t hostReserved0[16];
+  uint8_t* luma;             // 16: 8-bit luma plane, rows of `width` bytes
+  uint8_t hostReserved1[72];
+  int32_t width;             // 96
+  int32_t height;            // 100
+  int32_t hostReserved2;     // 104
+  int32_t preset108;         // 108: preset 2 by the caller
+  int32_t preset112;         // 112: preset 2
+  int32_t preset116;         // 116: preset 2
+  int32_t preset120;         // 120: preset 0
+  uint8_t hostReserved3[20];
+};
+static_assert(sizeof(FrameDataRecord) == 144, "frame record is 144 bytes");
+static_assert(offsetof(FrameDataRecord, luma) == 16, "plane pointer at 16");
+static_assert(offsetof(FrameDataRecord, width) == 96, "width at 96");
+static_assert(offsetof(FrameDataRecord, height) == 100, "height at 100");
+static_assert(offsetof(FrameDataRecord, preset108) == 108, "preset at 108");
+static_assert(offsetof(FrameDataRecord, preset120) == 120, "preset at 120");
+
+// Zeroes a record and writes the caller presets.
+void PrepareFrameDataRecord(FrameDataRecord* record);
+
+// Result of processFrame.
+enum FrameResult : int {
+  kFrameProcessed = 0,
+  kFrameNotProcessed = 1,
+  kFrameNoInput = 2,
+};
+
+// ---- Host objects (implemented by the host; slots as we call them) ----
+
+class ExtensionProvider;
+
+class ExtensionControl {
+ public:
+  virtual void reserved0() = 0;                                   // 0
+  virtual void reserved1() = 0;                                   // 1
+  virtual void reserved2() = 0;                                   // 2
+  virtual int log(int level, const char* format, ...) = 0;        // 3
+  virtual void reserved4() = 0;                                   // 4
+  virtual int registerProvider(const char* name,
+                               ObjectRef<ExtensionProvider> provider) = 0;  // 5
+ protected:
+  ~ExtensionControl() = default;
+};
+
+class FilterControl {
+ public:
+  virtual void addRef() = 0;                                          // 0
+  virtual int release() = 0;                                          // 1
+  virtual void reserved2() = 0;                                       // 2
+  virtual void reserved3() = 0;                                       // 3
+  virtual void reserved4() = 0;                                       // 4
+  virtual void reserved5() = 0;                                       // 5
+  virtual int postEvent(const char* key, const char* value) = 0;      // 6
+  virtual int log(int level, const char* format, ...) = 0;            // 7
+ protected:
+  ~FilterControl() = default;
+};
+
+class HostVideoFrame {
+ public:
+  virtual void addRef() = 0;                                          // 0
+  virtual int release() = 0;                                          // 1
+  virtual void reserved2() = 0;                                       // 2
+  virtual void reserved3() = 0;                                       // 3
+  virtual int getFrameData(FrameDataRecord* record) = 0;              // 4
+ protected:
+  ~HostVideoFrame() = default;
+};
+
+// ---- Extension objects (implemented by the libraries) ----
+
+class ExtensionVideoFilter {
+ public:
+  virtual void addRef() = 0;                                          // 0
+  virtual int release() = 0;                                          // 1
+  virtual bool hasOneRef() const = 0;                                 // 2
+  virtual ~ExtensionVideoFilter() = default;                          // 3
+  virtual bool slot4Query() { return true; }                          // 4
+  virtual void setEnabled(bool enabled) = 0;                          // 5
+  virtual bool isEnabled() = 0;                                       // 6
+  virtual int setProperty(const char* key, const char* value, size_t size) = 0;  // 7
+  virtual int slot8Query() { return 0; }                              // 8
+  virtual bool slot9Query() { return true; }                          // 9
+  virtual void slot10Notify() {}                                      // 10
+  virtual bool slot11Query() { return true; }                         // 11
+  virtual bool slot12Query() { return true; }                         // 12
+  virtual void slot13Query(int* value, bool* flag) {                  // 13
+    if (value) *value = 0;
+    if (flag) *flag = false;
+  }
+  virtual int start(ObjectRef<FilterControl> control) = 0;            // 14
+  virtual int stop() = 0;                                             // 15
+  virtual void slot16Query(int* a, int* b) {                          // 16
+    if (a) *a = 0;
+    if (b) *b = 1;
+  }
+  virtual int dropFrame(ObjectRef<HostVideoFrame> frame) {            // 17
+    frame.reset();
+    return kFrameNotProcessed;
+  }
+  virtual int processFrame(ObjectRef<HostVideoFrame> input,
+                           ObjectRef<HostVideoFrame>& output) = 0;    // 18
+  virtual bool slot19Query() { return false; }                        // 19
+};
+
+class ExtensionProvider {
+ public:
+  virtual void addRef() = 0;                                          // 0
+  virtual int release() = 0;                                          // 1
+  virtual bool hasOneRef() const = 0;                                 // 2
+  virtual ~ExtensionProvider() = default;                             // 3
+  virtual void setExtensionControl(ExtensionControl* control) = 0;    // 4
+  virtual void listExtensions(ExtensionDescriptor* out, int* count) = 0;  // 5
+  virtual void slot6Factory(ObjectRef<ExtensionVideoFilter>& out, const char* name) {  // 6
+    (void)name;
+    out.reset();
+  }
+  virtual void createVideoFilter(ObjectRef<ExtensionVideoFilter>& out, const char* name) = 0;  // 7
+  virtual void slot8Factory(ObjectRef<ExtensionVideoFilter>& out, const char* name) {  // 8
+    (void)name;
+    out.reset();
+  }
+  virtual void slot9Notify() {}                                       // 9
+};
+
+// Reference counting for objects this system creates: count starts at 0,
+// release deletes through the virtual destructor at zero and answers 0.
+template <class Base>
+class RefCounted : public Base {
+ public:
+  void addRef() override { refs_.increment(); }
+  int release() override {
+    if (refs_.decrement() == 0) {
+      delete this;
+      return 0;
+    }
+    return 1;
+  }
+  bool hasOneRef() const override { return refs_.isOne(); }
+
+ private:
+  RefCount refs_;
+};
+
+}  // namespace host
