@@ -172,6 +172,8 @@ class RefCounted : public Base {
     return 1;
   }
   bool hasOneRef() const override { return refs_.isOne(); }
+  // Current count, for diagnostics; not part of the interface.
+  int32_t refCount() const { return refs_.value(); }
 
  private:
   RefCount refs_;

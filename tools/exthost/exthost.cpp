@@ -1,0 +1,379 @@
+// exthost: a command-line host for the extension libraries.  Loads an
+// extension through the host stand-in, creates its filter, feeds it the
+// frames of a YUV4MPEG2 stream (or a generated clip) and writes the
+// filtered stream, then prints a summary.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "hoststub/oxrin_host.h"
+#include "tools/exthost/builtin_clip.h"
+#include "tools/exthost/y4m.h"
+
+namespace {
+
+enum ExitCode {
+  kExitOk = 0,
+  kExitUsage = 1,
+  kExitInput = 2,
+  kExitExtension = 3,
+  kExitOutput = 4,
+};
+
+constexpr char kUsage[] =
+    "usage: exthost --ext fisheye|pvc|PATH.so [options]\n"
+    "\n"
+    "Loads a video filter extension through the host stand-in and runs a\n"
+    "YUV4MPEG2 (8-bit 4:2:0) stream through it.\n"
+    "\n"
+    "  --ext NAME          fisheye (liblenscorr_ext.so), pvc (libpercept_ext.so)\n"
+    "                      or the path of an extension library\n"
+    "  -i, --input FILE    input .y4m, '-' for standard input; without it a\n"
+    "                      generated 1280x720 clip of 60 frames is used\n"
+    "  -o, --output FILE   output .y4m, '-' for standard output; without it\n"
+    "                      the frames are filtered and discarded\n"
+    "  --frames N          stop after N frames\n"
+    "  --property KEY=VALUE  set a filter property before start (repeatable);\n"
+    "                      fisheye gets fishCorrection={\"enable\":1} unless given\n"
+    "  --log FILE          write the host log lines (level and text) to FILE\n"
+    "  --quiet             no progress line\n"
+    "  -h, --help          this text\n"
+    "\n"
+    "Exit status: 0 done, 1 bad command line, 2 bad input stream,\n"
+    "3 extension failed to load or rejected a property, 4 cannot write output.\n";
+
+struct Options {
+  std::string ext;
+  std::string input;
+  std::string output;
+  long maxFrames = -1;
+  std::vector<std::pair<std::string, std::string>> properties;
+  std::string logPath;
+  bool quiet = false;
+};
+
+void Fail(const char* what) { std::fprintf(stderr, "exthost: %s\n", what); }
+
+int ParseArgs(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "exthost: %s needs a value\n", a.c_str());
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "-h" || a == "--help") {
+      std::fputs(kUsage, stdout);
+      return -1;
+    } else if (a == "--ext") {
+      if (!value(&o->ext)) return kExitUsage;
+    } else if (a == "-i" || a == "--input") {
+      if (!value(&o->input)) return kExitUsage;
+    } else if (a == "-o" || a == "--output") {
+      if (!value(&o->output)) return kExitUsage;
+    } else if (a == "--frames") {
+      if (!value(&v)) return kExitUsage;
+      char* end = nullptr;
+      o->maxFrames = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || o->maxFrames < 0) {
+        std::fprintf(stderr, "exthost: --frames needs a count, got \"%s\"\n", v.c_str());
+        return kExitUsage;
+      }
+    } else if (a == "--property") {
+      if (!value(&v)) return kExitUsage;
+      const size_t eq = v.find('=');
+      if (eq == std::string::npos || eq == 0) {
+        std::fprintf(stderr, "exthost: --property needs KEY=VALUE, got \"%s\"\n", v.c_str());
+        return kExitUsage;
+      }
+      o->properties.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+    } else if (a == "--log") {
+      if (!value(&o->logPath)) return kExitUsage;
+    } else if (a == "--quiet") {
+      o->quiet = true;
+    } else {
+      std::fprintf(stderr, "exthost: unknown option \"%s\" (see --help)\n", a.c_str());
+      return kExitUsage;
+    }
+  }
+  if (o->ext.empty()) {
+    Fail("--ext is required (see --help)");
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+std::string ExecutableDir() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return ".";
+  std::string path(buf, static_cast<size_t>(n));
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// Resolves a short extension name to the library next to this program.
+std::string ExtensionPath(const std::string& ext) {
+  std::string file;
+  if (ext == "fisheye") {
+    file = "liblenscorr_ext.so";
+  } else if (ext == "pvc") {
+    file = "libpercept_ext.so";
+  } else {
+    return ext;
+  }
+  const std::string dir = ExecutableDir();
+  for (const std::string& candidate : {dir + "/../lib/" + file, dir + "/" + file}) {
+    if (access(candidate.c_str(), R_OK) == 0) return candidate;
+  }
+  return file;  // left to the loader's search path
+}
+
+struct LogState {
+  FILE* file = nullptr;
+  std::map<std::string, int> level4Counts;
+};
+
+void OnFilterLog(void* ctx, int level, const char* text) {
+  LogState* s = static_cast<LogState*>(ctx);
+  if (s->file) std::fprintf(s->file, "%d %s\n", level, text);
+  if (level == 4) ++s->level4Counts[text];
+}
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0.0;
+  std::sort(v.begin(), v.end());
+  size_t idx = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  return v[std::min(idx, v.size() - 1)];
+}
+
+double Mean(const std::vector<double>& v) {
+  if (v.empty()) return 0.0;
+  double s = 0;
+  for (double x : v) s += x;
+  return s / static_cast<double>(v.size());
+}
+
+class Progress {
+ public:
+  explicit Progress(bool enabled) : enabled_(enabled && isatty(STDERR_FILENO)) {}
+  void update(long frames, long total) {
+    if (!enabled_) return;
+    const double t = Seconds();
+    if (t < 1.0 || t - last_ < 0.25) return;
+    last_ = t;
+    shown_ = true;
+    if (total > 0) {
+      std::fprintf(stderr, "\rexthost: frame %ld/%ld  %.1f fps ", frames, total, frames / t);
+    } else {
+      std::fprintf(stderr, "\rexthost: frame %ld  %.1f fps ", frames, frames / t);
+    }
+  }
+  void finish() {
+    if (shown_) std::fputc('\n', stderr);
+  }
+
+ private:
+  double Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+  bool enabled_;
+  bool shown_ = false;
+  double last_ = 0;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  const int parsed = ParseArgs(argc, argv, &opt);
+  if (parsed < 0) return kExitOk;
+  if (parsed != kExitOk) return parsed;
+
+  const std::string in_name = opt.input.empty() ? "(built-in clip)" : opt.input;
+  const std::string out_name = opt.output == "-" ? "(stdout)" : opt.output;
+  std::string error;
+
+  // Input first, so a bad stream is reported before anything is loaded.
+  y4m::Reader reader;
+  std::string header;
+  int width = exthost::kClipWidth, height = exthost::kClipHeight;
+  if (!opt.input.empty()) {
+    if (!reader.open(opt.input, &error)) {
+      std::fprintf(stderr, "exthost: %s: %s\n", in_name.c_str(), error.c_str());
+      return kExitInput;
+    }
+    header = reader.info().header;
+    width = reader.info().width;
+    height = reader.info().height;
+  } else {
+    header = y4m::MakeHeader(width, height, exthost::kClipFpsNum, exthost::kClipFpsDen);
+  }
+
+  LogState log_state;
+  if (!opt.logPath.empty()) {
+    log_state.file = std::fopen(opt.logPath.c_str(), "w");
+    if (log_state.file == nullptr) {
+      std::fprintf(stderr, "exthost: cannot create log file %s\n", opt.logPath.c_str());
+      return kExitOutput;
+    }
+  }
+
+  // Load the extension and create its filter.
+  oxhost::LoadedExtension ext;
+  const std::string ext_path = ExtensionPath(opt.ext);
+  if (!oxhost::LoadExtension(ext_path, &ext, &error)) {
+    std::fprintf(stderr, "exthost: %s\n", error.c_str());
+    return kExitExtension;
+  }
+  ext.provider->setExtensionControl(oxhost::Host::instance().control());
+  oxhost::Descriptor descriptor{0, nullptr};
+  int count = 0;
+  ext.provider->listExtensions(&descriptor, &count);
+  if (count < 1 || descriptor.name == nullptr) {
+    std::fprintf(stderr, "exthost: %s offers no extension\n", ext_path.c_str());
+    oxhost::UnloadExtension(&ext);
+    return kExitExtension;
+  }
+  const std::string filter_name = descriptor.name;
+  oxhost::Ref<oxhost::VideoFilter> filter;
+  ext.provider->createVideoFilter(filter, filter_name.c_str());
+  if (!filter) {
+    std::fprintf(stderr, "exthost: provider \"%s\" did not create its filter \"%s\"\n",
+                 ext.providerName.c_str(), filter_name.c_str());
+    oxhost::UnloadExtension(&ext);
+    return kExitExtension;
+  }
+
+  std::vector<std::pair<std::string, std::string>> properties = opt.properties;
+  if (opt.ext == "fisheye" &&
+      std::none_of(properties.begin(), properties.end(),
+                   [](const auto& p) { return p.first == "fishCorrection"; })) {
+    properties.insert(properties.begin(), {"fishCorrection", "{\"enable\":1}"});
+  }
+  for (const auto& p : properties) {
+    const int rc = filter->setProperty(p.first.c_str(), p.second.c_str(), p.second.size());
+    if (rc != 0) {
+      std::fprintf(stderr, "exthost: filter \"%s\" rejected property %s (result %d)\n",
+                   filter_name.c_str(), p.first.c_str(), rc);
+      filter.reset();
+      oxhost::UnloadExtension(&ext);
+      return kExitExtension;
+    }
+  }
+
+  oxhost::Ref<oxhost::FilterControl> control = oxhost::FilterControl::Create();
+  control->setLogSink(&OnFilterLog, &log_state);
+
+  y4m::Writer writer;
+  const bool writing = !opt.output.empty();
+  if (writing && !writer.open(opt.output, header, &error)) {
+    std::fprintf(stderr, "exthost: %s: %s\n", out_name.c_str(), error.c_str());
+    filter.reset();
+    oxhost::UnloadExtension(&ext);
+    return kExitOutput;
+  }
+
+  filter->start(oxhost::Given<oxhost::FilterControl>(control.get()));
+
+  int exit_code = kExitOk;
+  long frames_in = 0, processed = 0, not_processed = 0, no_input = 0, leaked_refs = 0;
+  std::vector<double> call_ms;
+  const long total = opt.input.empty() ? exthost::kClipFrames : -1;
+  const long limit = opt.maxFrames >= 0 ? opt.maxFrames : -1;
+  Progress progress(!opt.quiet);
+  y4m::Frame frame_in;
+  std::vector<uint8_t> clip_picture;
+
+  while (limit < 0 || frames_in < limit) {
+    const uint8_t* src = nullptr;
+    std::string frame_header = "FRAME";
+    if (opt.input.empty()) {
+      if (frames_in >= exthost::kClipFrames) break;
+      exthost::RenderClipFrame(static_cast<int>(frames_in), width, height, &clip_picture);
+      src = clip_picture.data();
+    } else {
+      const y4m::ReadStatus st = reader.read(&frame_in, &error);
+      if (st == y4m::ReadStatus::kEnd) break;
+      if (st == y4m::ReadStatus::kError) {
+        std::fprintf(stderr, "exthost: %s: %s\n", in_name.c_str(), error.c_str());
+        exit_code = kExitInput;
+        break;
+      }
+      src = frame_in.data.data();
+      frame_header = frame_in.header;
+    }
+
+    oxhost::Ref<oxhost::VideoFrame> frame = oxhost::VideoFrame::Create(width, height);
+    std::memcpy(frame->data(), src, frame->size());
+    oxhost::Ref<oxhost::VideoFrame> output;
+    const auto t0 = std::chrono::steady_clock::now();
+    const int result = filter->processFrame(oxhost::Given<oxhost::VideoFrame>(frame.get()), output);
+    const auto t1 = std::chrono::steady_clock::now();
+    call_ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    ++frames_in;
+    if (result == 0) {
+      ++processed;
+    } else if (result == 2) {
+      ++no_input;
+    } else {
+      ++not_processed;
+    }
+
+    oxhost::VideoFrame* out = (result == 0 && output) ? output.get() : frame.get();
+    if (out->width() != width || out->height() != height) out = frame.get();
+    if (writing && !writer.write(frame_header, out->data(), out->size(), &error)) {
+      std::fprintf(stderr, "exthost: %s: %s\n", out_name.c_str(), error.c_str());
+      exit_code = kExitOutput;
+      break;
+    }
+    output.reset();
+    // The filter owns the reference it was given and must have released it.
+    if (frame->refCount() != 1) ++leaked_refs;
+    progress.update(frames_in, limit >= 0 && total > 0 ? std::min(total, limit) : (limit >= 0 ? limit : total));
+  }
+  progress.finish();
+
+  filter->stop();
+  filter.reset();
+  oxhost::UnloadExtension(&ext);
+  if (writing && !writer.close(&error) && exit_code == kExitOk) {
+    std::fprintf(stderr, "exthost: %s: %s\n", out_name.c_str(), error.c_str());
+    exit_code = kExitOutput;
+  }
+  if (log_state.file) {
+    for (const oxhost::LogEntry& e : oxhost::Host::instance().controlLogs())
+      std::fprintf(log_state.file, "%d %s\n", e.level, e.text.c_str());
+    std::fclose(log_state.file);
+  }
+
+  std::fprintf(stderr, "exthost: %s via %s (%s), %dx%d\n", in_name.c_str(), filter_name.c_str(),
+               ext.providerName.c_str(), width, height);
+  std::fprintf(stderr, "  frames in:          %ld\n", frames_in);
+  std::fprintf(stderr, "  processed:          %ld (result 0)\n", processed);
+  std::fprintf(stderr, "  passed through:     %ld (result 1: %ld, result 2: %ld)\n",
+               not_processed + no_input, not_processed, no_input);
+  if (!log_state.level4Counts.empty()) {
+    std::fprintf(stderr, "  host log, level 4:\n");
+    for (const auto& kv : log_state.level4Counts)
+      std::fprintf(stderr, "    %6d  %s\n", kv.second, kv.first.c_str());
+  }
+  std::fprintf(stderr, "  processFrame time:  mean %.3f ms, p95 %.3f ms\n", Mean(call_ms),
+               Percentile(call_ms, 0.95));
+  if (leaked_refs > 0)
+    std::fprintf(stderr, "  warning: the filter kept %ld frame references it was given\n",
+                 leaked_refs);
+  return exit_code;
+}
