@@ -51,7 +51,7 @@ class ExtHost : public ::testing::Test {
     const std::string source = kTestData + "/Megamind.avi";
     const std::string input = std::ifstream(source).good()
                                   ? "-i " + source
-                                  : "-f lavfi -i testsrc2=size=" + size + ":rate=25";
+                                  : "-f lavfi -i testsrc2=size=320x240:rate=25";
     const std::string cmd = "ffmpeg -v error -y " + input + " -vf scale=" + size +
                             " -pix_fmt " + pix_fmt + " -frames:v " + std::to_string(frames) +
                             " -f yuv4mpegpipe -strict -1 " + out;
