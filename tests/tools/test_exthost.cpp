@@ -3,6 +3,7 @@
 // every complete frame kept.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +30,8 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 // Runs a shell command; returns its exit status and its standard error.
 int Shell(const std::string& command, std::string* err = nullptr) {
-  const std::string err_path = ::testing::TempDir() + "exthost_stderr.txt";
+  const std::string err_path =
+      ::testing::TempDir() + "exthost_stderr_" + std::to_string(getpid()) + ".txt";
   const int status = std::system((command + " 2>" + err_path).c_str());
   if (err) *err = ReadFile(err_path);
   std::remove(err_path.c_str());
@@ -40,7 +42,10 @@ bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; 
 
 class ExtHost : public ::testing::Test {
  protected:
-  std::string Tmp(const std::string& name) { return ::testing::TempDir() + "exthost_" + name; }
+  // Per-process names: ctest may run several of these tests at once.
+  std::string Tmp(const std::string& name) {
+    return ::testing::TempDir() + "exthost_" + std::to_string(getpid()) + "_" + name;
+  }
   std::string exthost = kBin + "/exthost";
 
   // A real clip in Y4M, decoded from the shared test video (or ffmpeg's

@@ -1,6 +1,8 @@
 // YUV4MPEG2 header parsing and stream reading.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -60,7 +62,7 @@ TEST(Y4mSizes, ChromaRoundsUpForOddSizes) {
 class Y4mStream : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = ::testing::TempDir() + "y4m_stream_" +
+    path_ = ::testing::TempDir() + "y4m_stream_" + std::to_string(getpid()) + "_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".y4m";
   }
   void TearDown() override { std::remove(path_.c_str()); }

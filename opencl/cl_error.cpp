@@ -1,0 +1,92 @@
+#include "opencl/cl_error.h"
+
+#include <cstdio>
+
+namespace opencl {
+
+const char* const kUnknownClError = "Unknown CL Error";
+
+namespace {
+
+// Names of -1 to -19, index = -status - 1.
+const char* const kNames1To19[] = {
+    "CL_DEVICE_NOT_FOUND",
+    "CL_DEVICE_NOT_AVAILABLE",
+    "CL_COMPILER_NOT_AVAILABLE",
+    "CL_MEM_OBJECT_ALLOCATION_FAILURE",
+    "CL_OUT_OF_RESOURCES",
+    "CL_OUT_OF_HOST_MEMORY",
+    "CL_PROFILING_INFO_NOT_AVAILABLE",
+    "CL_MEM_COPY_OVERLAP",
+    "CL_IMAGE_FORMAT_MISMATCH",
+    "CL_IMAGE_FORMAT_NOT_SUPPORTED",
+    "CL_BUILD_PROGRAM_FAILURE",
+    "CL_MAP_FAILURE",
+    "CL_MISALIGNED_SUB_BUFFER_OFFSET",
+    "CL_EXEC_STATUS_ERROR_FOR_EVENTS_IN_WAIT_LIST",
+    "CL_COMPILE_PROGRAM_FAILURE",
+    "CL_LINKER_NOT_AVAILABLE",
+    "CL_LINK_PROGRAM_FAILURE",
+    "CL_DEVICE_PARTITION_FAILED",
+    "CL_KERNEL_ARG_INFO_NOT_AVAILABLE",
+};
+
+// Names of -30 to -70, index = -status - 30.
+const char* const kNames30To70[] = {
+    "CL_INVALID_VALUE",
+    "CL_INVALID_DEVICE_TYPE",
+    "CL_INVALID_PLATFORM",
+    "CL_INVALID_DEVICE",
+    "CL_INVALID_CONTEXT",
+    "CL_INVALID_QUEUE_PROPERTIES",
+    "CL_INVALID_COMMAND_QUEUE",
+    "CL_INVALID_HOST_PTR",
+    "CL_INVALID_MEM_OBJECT",
+    "CL_INVALID_IMAGE_FORMAT_DESCRIPTOR",
+    "CL_INVALID_IMAGE_SIZE",
+    "CL_INVALID_SAMPLER",
+    "CL_INVALID_BINARY",
+    "CL_INVALID_BUILD_OPTIONS",
+    "CL_INVALID_PROGRAM",
+    "CL_INVALID_PROGRAM_EXECUTABLE",
+    "CL_INVALID_KERNEL_NAME",
+    "CL_INVALID_KERNEL_DEFINITION",
+    "CL_INVALID_KERNEL",
+    "CL_INVALID_ARG_INDEX",
+    "CL_INVALID_ARG_VALUE",
+    "CL_INVALID_ARG_SIZE",
+    "CL_INVALID_KERNEL_ARGS",
+    "CL_INVALID_WORK_DIMENSION",
+    "CL_INVALID_WORK_GROUP_SIZE",
+    "CL_INVALID_WORK_ITEM_SIZE",
+    "CL_INVALID_GLOBAL_OFFSET",
+    "CL_INVALID_EVENT_WAIT_LIST",
+    "CL_INVALID_EVENT",
+    "CL_INVALID_OPERATION",
+    "CL_INVALID_GL_OBJECT",
+    "CL_INVALID_BUFFER_SIZE",
+    "CL_INVALID_MIP_LEVEL",
+    "CL_INVALID_GLOBAL_WORK_SIZE",
+    "CL_INVALID_PROPERTY",
+    "CL_INVALID_IMAGE_DESCRIPTOR",
+    "CL_INVALID_COMPILER_OPTIONS",
+    "CL_INVALID_LINKER_OPTIONS",
+    "CL_INVALID_DEVICE_PARTITION_COUNT",
+    "CL_INVALID_PIPE_SIZE",
+    "CL_INVALID_DEVICE_QUEUE",
+};
+
+}  // namespace
+
+const char* ClErrorName(int status) {
+  if (status == 0) return "CL_SUCCESS";
+  if (status <= -1 && status >= -19) return kNames1To19[-status - 1];
+  if (status <= -30 && status >= -70) return kNames30To70[-status - 30];
+  return kUnknownClError;
+}
+
+void PrintClError(int status) {
+  if (status != 0) std::printf("%s\n", ClErrorName(status));
+}
+
+}  // namespace opencl

@@ -1,0 +1,18 @@
+# Fails when the library given as LIB links the OpenCL library, exports a
+# cl* symbol, or carries a dynamic relocation against a cl* symbol.
+execute_process(COMMAND ${READELF} -d ${LIB} OUTPUT_VARIABLE dyn RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "readelf -d ${LIB} failed")
+endif()
+if(dyn MATCHES "NEEDED[^\n]*libOpenCL")
+  message(FATAL_ERROR "${LIB} links libOpenCL:\n${dyn}")
+endif()
+execute_process(COMMAND ${READELF} --dyn-syms -W ${LIB} OUTPUT_VARIABLE syms)
+if(syms MATCHES "[ \t]cl[A-Z][A-Za-z0-9_]*")
+  message(FATAL_ERROR "${LIB} has cl* dynamic symbols: ${CMAKE_MATCH_0}")
+endif()
+execute_process(COMMAND ${READELF} -r -W ${LIB} OUTPUT_VARIABLE relocs)
+if(relocs MATCHES "[ \t]cl[A-Z][A-Za-z0-9_]*")
+  message(FATAL_ERROR "${LIB} has relocations against ${CMAKE_MATCH_0}")
+endif()
+message(STATUS "${LIB}: OpenCL bound at run time only")
