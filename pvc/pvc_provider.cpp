@@ -3,6 +3,7 @@
 #include <string>
 
 #include "host/registration.h"
+#include "pvc/pvc_video_filter.h"
 
 namespace pvc {
 
@@ -23,10 +24,11 @@ void PvcExtensionProvider::listExtensions(host::ExtensionDescriptor* out, int* c
 
 void PvcExtensionProvider::createVideoFilter(host::ObjectRef<host::ExtensionVideoFilter>& out,
                                              const char* name) {
-  // The perceptual filter itself is not wired in yet; every name yields
-  // an empty reference.
-  (void)host::FilterNameMatches(name, kFilterName);
-  out.reset();
+  if (!host::FilterNameMatches(name, kFilterName)) {
+    out.reset();
+    return;
+  }
+  out.assign(new PVCVideoFilter());
 }
 
 }  // namespace pvc

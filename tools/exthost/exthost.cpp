@@ -15,6 +15,8 @@
 
 #include "hoststub/oxrin_host.h"
 #include "tools/exthost/builtin_clip.h"
+#include "tools/exthost/gpu_probe.h"
+#include "tools/exthost/png_writer.h"
 #include "tools/exthost/y4m.h"
 
 namespace {
@@ -43,7 +45,18 @@ constexpr char kUsage[] =
     "  --property KEY=VALUE  set a filter property before start (repeatable);\n"
     "                      fisheye gets fishCorrection={\"enable\":1} unless given\n"
     "  --log FILE          write the host log lines (level and text) to FILE\n"
-    "  --quiet             no progress line\n"
+    "  --quiet             no progress line, no OpenCL progress lines\n"
+    "\n"
+    "pvc only:\n"
+    "  --persona NAME      run on this machine's OpenCL device presented as the\n"
+    "                      GPU NAME (nvidia, intel, amd, arm, qualcomm,\n"
+    "                      imagination, apple, or persona fields); test use\n"
+    "  --model N           weight set 1..4 (property pvc_one_model)\n"
+    "  --compare FILE.png  write input luma, output luma and the amplified\n"
+    "                      difference of one frame side by side\n"
+    "  --compare-frame K   the frame for --compare (1-based; default 3)\n"
+    "  By default pvc gets pvc_parameter={\"DevicesId\":\"<first OpenCL GPU>\"}\n"
+    "  as a host would pass it; --property pvc_parameter=... is applied after.\n"
     "  -h, --help          this text\n"
     "\n"
     "Exit status: 0 done, 1 bad command line, 2 bad input stream,\n"
@@ -57,6 +70,10 @@ struct Options {
   std::vector<std::pair<std::string, std::string>> properties;
   std::string logPath;
   bool quiet = false;
+  std::string persona;
+  int model = 0;
+  std::string comparePath;
+  long compareFrame = 3;
 };
 
 void Fail(const char* what) { std::fprintf(stderr, "exthost: %s\n", what); }
@@ -102,6 +119,28 @@ int ParseArgs(int argc, char** argv, Options* o) {
       if (!value(&o->logPath)) return kExitUsage;
     } else if (a == "--quiet") {
       o->quiet = true;
+    } else if (a == "--persona") {
+      if (!value(&o->persona)) return kExitUsage;
+    } else if (a == "--model") {
+      if (!value(&v)) return kExitUsage;
+      char* end = nullptr;
+      const long m = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || m < 1 || m > 4) {
+        std::fprintf(stderr, "exthost: --model needs 1, 2, 3 or 4, got \"%s\"\n", v.c_str());
+        return kExitUsage;
+      }
+      o->model = static_cast<int>(m);
+    } else if (a == "--compare") {
+      if (!value(&o->comparePath)) return kExitUsage;
+    } else if (a == "--compare-frame") {
+      if (!value(&v)) return kExitUsage;
+      char* end = nullptr;
+      o->compareFrame = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || o->compareFrame < 1) {
+        std::fprintf(stderr, "exthost: --compare-frame needs a frame number from 1, got \"%s\"\n",
+                     v.c_str());
+        return kExitUsage;
+      }
     } else {
       std::fprintf(stderr, "exthost: unknown option \"%s\" (see --help)\n", a.c_str());
       return kExitUsage;
@@ -138,6 +177,33 @@ std::string ExtensionPath(const std::string& ext) {
     if (access(candidate.c_str(), R_OK) == 0) return candidate;
   }
   return file;  // left to the loader's search path
+}
+
+std::string PersonaPath() {
+  const std::string dir = ExecutableDir();
+  for (const std::string& candidate :
+       {dir + "/../persona/libOpenCL.so.1", dir + "/../lib/persona/libOpenCL.so.1"}) {
+    if (access(candidate.c_str(), R_OK) == 0) return candidate;
+  }
+  return dir + "/../persona/libOpenCL.so.1";
+}
+
+// JSON string literal of a text.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof(esc), "\\u%04x", c);
+      out += esc;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
 }
 
 struct LogState {
@@ -231,6 +297,32 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The extensions write progress lines to standard output; keep them out
+  // of a Y4M stream written there.
+  FILE* y4m_out = nullptr;
+  if (opt.output == "-" || opt.quiet) {
+    const int keep = dup(STDOUT_FILENO);
+    y4m_out = fdopen(keep, "wb");
+    std::fflush(stdout);
+    if (opt.quiet) {
+      FILE* null = std::fopen("/dev/null", "w");
+      if (null) {
+        dup2(fileno(null), STDOUT_FILENO);
+        std::fclose(null);
+      }
+    } else {
+      dup2(STDERR_FILENO, STDOUT_FILENO);
+    }
+  }
+
+  const bool is_pvc = opt.ext == "pvc";
+  if (!opt.persona.empty()) {
+    if (!exthost::LoadPersona(opt.persona, PersonaPath(), &error)) {
+      std::fprintf(stderr, "exthost: %s\n", error.c_str());
+      return kExitExtension;
+    }
+  }
+
   // Load the extension and create its filter.
   oxhost::LoadedExtension ext;
   const std::string ext_path = ExtensionPath(opt.ext);
@@ -263,6 +355,22 @@ int main(int argc, char** argv) {
                    [](const auto& p) { return p.first == "fishCorrection"; })) {
     properties.insert(properties.begin(), {"fishCorrection", "{\"enable\":1}"});
   }
+  if (is_pvc) {
+    // What a host passes: the name of the user's GPU.
+    std::string why;
+    const std::string gpu = exthost::FirstOpenClGpuName(&why);
+    std::string value = "{\"DevicesId\":" + JsonString(gpu);
+    if (gpu.empty()) {
+      std::fprintf(stderr, "exthost: %s: the filter will report a library error and pass every "
+                   "frame through unfiltered\n", why.c_str());
+      value += ",\"PvcSupport\":true";
+    } else {
+      std::fprintf(stderr, "exthost: OpenCL GPU \"%s\"\n", gpu.c_str());
+    }
+    if (opt.model > 0) value += ",\"pvc_one_model\":" + std::to_string(opt.model);
+    value += "}";
+    properties.insert(properties.begin(), {"pvc_parameter", value});
+  }
   for (const auto& p : properties) {
     const int rc = filter->setProperty(p.first.c_str(), p.second.c_str(), p.second.size());
     if (rc != 0) {
@@ -279,7 +387,7 @@ int main(int argc, char** argv) {
 
   y4m::Writer writer;
   const bool writing = !opt.output.empty();
-  if (writing && !writer.open(opt.output, header, &error)) {
+  if (writing && !writer.open(opt.output, header, &error, y4m_out)) {
     std::fprintf(stderr, "exthost: %s: %s\n", out_name.c_str(), error.c_str());
     filter.reset();
     oxhost::UnloadExtension(&ext);
@@ -290,7 +398,9 @@ int main(int argc, char** argv) {
 
   int exit_code = kExitOk;
   long frames_in = 0, processed = 0, not_processed = 0, no_input = 0, leaked_refs = 0;
-  std::vector<double> call_ms;
+  std::vector<double> call_ms, filtered_ms;
+  std::vector<uint8_t> compare_in;
+  bool compared = false;
   const long total = opt.input.empty() ? exthost::kClipFrames : -1;
   const long limit = opt.maxFrames >= 0 ? opt.maxFrames : -1;
   Progress progress(!opt.quiet);
@@ -318,6 +428,8 @@ int main(int argc, char** argv) {
 
     oxhost::Ref<oxhost::VideoFrame> frame = oxhost::VideoFrame::Create(width, height);
     std::memcpy(frame->data(), src, frame->size());
+    const bool compare_this = !opt.comparePath.empty() && frames_in + 1 == opt.compareFrame;
+    if (compare_this) compare_in.assign(frame->luma(), frame->luma() + static_cast<size_t>(width) * height);
     oxhost::Ref<oxhost::VideoFrame> output;
     const auto t0 = std::chrono::steady_clock::now();
     const int result = filter->processFrame(oxhost::Given<oxhost::VideoFrame>(frame.get()), output);
@@ -326,6 +438,7 @@ int main(int argc, char** argv) {
     ++frames_in;
     if (result == 0) {
       ++processed;
+      filtered_ms.push_back(call_ms.back());
     } else if (result == 2) {
       ++no_input;
     } else {
@@ -334,6 +447,16 @@ int main(int argc, char** argv) {
 
     oxhost::VideoFrame* out = (result == 0 && output) ? output.get() : frame.get();
     if (out->width() != width || out->height() != height) out = frame.get();
+    if (compare_this) {
+      const std::vector<uint8_t> pic =
+          exthost::SideBySide(compare_in.data(), out->luma(), width, height, 8);
+      if (!exthost::WriteGrayPng(opt.comparePath, 3 * width, height, pic, &error)) {
+        std::fprintf(stderr, "exthost: %s: %s\n", opt.comparePath.c_str(), error.c_str());
+        exit_code = kExitOutput;
+        break;
+      }
+      compared = true;
+    }
     if (writing && !writer.write(frame_header, out->data(), out->size(), &error)) {
       std::fprintf(stderr, "exthost: %s: %s\n", out_name.c_str(), error.c_str());
       exit_code = kExitOutput;
@@ -372,6 +495,19 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr, "  processFrame time:  mean %.3f ms, p95 %.3f ms\n", Mean(call_ms),
                Percentile(call_ms, 0.95));
+  if (!filtered_ms.empty())
+    std::fprintf(stderr, "  filtered frames:    %zu, mean %.3f ms, p95 %.3f ms\n", filtered_ms.size(),
+                 Mean(filtered_ms), Percentile(filtered_ms, 0.95));
+  if (!opt.comparePath.empty()) {
+    if (compared) {
+      std::fprintf(stderr, "  compare picture:    %s (frame %ld: input | output | 128 + 8 x diff)\n",
+                   opt.comparePath.c_str(), opt.compareFrame);
+    } else if (exit_code == kExitOk) {
+      std::fprintf(stderr, "exthost: --compare-frame %ld is past the last frame (%ld)\n",
+                   opt.compareFrame, frames_in);
+      exit_code = kExitUsage;
+    }
+  }
   if (leaked_refs > 0)
     std::fprintf(stderr, "  warning: the filter kept %ld frame references it was given\n",
                  leaked_refs);

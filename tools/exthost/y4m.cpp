@@ -177,9 +177,10 @@ Writer::~Writer() {
   if (file_ && owns_) fclose(file_);
 }
 
-bool Writer::open(const std::string& path, const std::string& header, std::string* error) {
+bool Writer::open(const std::string& path, const std::string& header, std::string* error,
+                  FILE* stdout_stream) {
   if (path == "-") {
-    file_ = stdout;
+    file_ = stdout_stream ? stdout_stream : stdout;
     owns_ = false;
   } else {
     file_ = fopen(path.c_str(), "wb");

@@ -67,7 +67,9 @@ class Writer {
   Writer& operator=(const Writer&) = delete;
 
   // Opens a file, or standard output for "-", and writes the header line.
-  bool open(const std::string& path, const std::string& header, std::string* error);
+  // `stdout_stream` replaces standard output for "-" when given.
+  bool open(const std::string& path, const std::string& header, std::string* error,
+            FILE* stdout_stream = nullptr);
   bool write(const std::string& frame_header, const uint8_t* data, size_t size, std::string* error);
   // Flushes and closes; false when anything could not be written.
   bool close(std::string* error);

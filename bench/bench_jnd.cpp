@@ -1,0 +1,88 @@
+// One luma frame through the JND filter on this machine's OpenCL device:
+// time per frame, frames per second, achieved GFLOP/s (216 multiply-adds
+// per pixel) and the three kernels' own times from the queue's profile.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "jnd/jnd_filter.h"
+#include "opencl/cl_engine.h"
+
+namespace {
+
+constexpr double kMacsPerPixel = 216.0;
+
+// The filter prints progress and, in profiling mode, one line per kernel
+// and frame; keep that out of the benchmark table.
+class QuietStdout {
+ public:
+  QuietStdout() {
+    std::fflush(stdout);
+    saved_ = dup(1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    close(null);
+  }
+  ~QuietStdout() {
+    std::fflush(stdout);
+    dup2(saved_, 1);
+    close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+// A GPU when there is one, else the CPU device.
+jnd::JndFilterCL* Filter() {
+  static std::unique_ptr<jnd::JndFilterCL> filter = [] {
+    QuietStdout quiet;
+    for (int kind : {0, static_cast<int>(opencl::kVendorIntelCpu), static_cast<int>(opencl::kVendorAmdCpu)}) {
+      std::unique_ptr<jnd::JndFilterCL> f(new jnd::JndFilterCL());
+      if (f->initialise(jnd::WeightsOf(jnd::kJndWeightSet3), "", 1, kind, {}, true)) return f;
+    }
+    return std::unique_ptr<jnd::JndFilterCL>();
+  }();
+  return filter.get();
+}
+
+void BM_JndFrame(benchmark::State& state) {
+  jnd::JndFilterCL* filter = Filter();
+  if (filter == nullptr) return state.SkipWithError("no OpenCL device");
+  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+  std::vector<uint8_t> plane(static_cast<size_t>(w) * h);
+  for (size_t i = 0; i < plane.size(); ++i) plane[i] = static_cast<uint8_t>((i * 37) ^ (i >> 7));
+  double kernel_ns[3] = {0, 0, 0};
+  {
+    QuietStdout quiet;
+    filter->process(plane.data(), plane.data(), w, h, w, true);  // geometry set-up
+    for (auto _ : state) {
+      if (!filter->process(plane.data(), plane.data(), w, h, w, true))
+        return state.SkipWithError("filter failed");
+      for (int k = 0; k < 3; ++k)
+        kernel_ns[k] += static_cast<double>(filter->kernel(k).endNs - filter->kernel(k).startNs);
+    }
+  }
+  const double frames = static_cast<double>(state.iterations());
+  state.counters["fps"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+  state.counters["GFLOPs"] =
+      benchmark::Counter(frames * w * h * kMacsPerPixel * 2.0 / 1e9, benchmark::Counter::kIsRate);
+  for (int k = 0; k < 3; ++k)
+    state.counters["conv" + std::to_string(k + 1) + "_ms"] = kernel_ns[k] / frames / 1e6;
+  state.SetLabel(filter->engine().deviceName);
+}
+BENCHMARK(BM_JndFrame)
+    ->ArgNames({"w", "h"})
+    ->Args({1280, 720})
+    ->Args({720, 1280})
+    ->Args({640, 360})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,70 @@
+// Measured local sizes of the JND kernels per GPU, one table per
+// arithmetic mode.  Device names and versions are the drivers' own texts,
+// spelled exactly as the drivers report them.
+#include "jnd/kernel_group_cfg.h"
+
+namespace jnd {
+
+const KernelGroupCfg kKernelGroupCfgFloat[kKernelGroupCfgRows] = {
+    {"AMD Radeon Pro 555X Compute Engine", "OpenCL 1.2 ", 3, {{"conv1", {16, 12, 1}}, {"conv2", {16, 15, 1}}, {"conv3", {32, 4, 1}}}},
+    {"Intel(R) Iris(TM) Plus Graphics 655", "OpenCL 1.2 ", 3, {{"conv1", {4, 24, 1}}, {"conv2", {2, 8, 1}}, {"conv3", {2, 36, 1}}}},
+    {"Intel(R) Iris(TM) Plus Graphics 640", "OpenCL 1.2 ", 3, {{"conv1", {4, 16, 1}}, {"conv2", {4, 10, 1}}, {"conv3", {2, 15, 1}}}},
+    {"Intel(R) Iris(TM) Plus Graphics", "OpenCL 1.2 ", 3, {{"conv1", {40, 4, 1}}, {"conv2", {8, 20, 1}}, {"conv3", {5, 8, 1}}}},
+    {"Intel(R) UHD Graphics 620", "OpenCL 2.1 NEO ", 3, {{"conv1", {16, 2, 1}}, {"conv2", {1, 10, 1}}, {"conv3", {2, 120, 1}}}},
+    {"Intel(R) HD Graphics 620", "OpenCL 2.1 ", 3, {{"conv1", {192, 1, 1}}, {"conv2", {2, 91, 1}}, {"conv3", {1, 84, 1}}}},
+    {"Intel(R) UHD Graphics 630", "unkown", 3, {{"conv1", {1, 24, 1}}, {"conv2", {1, 228, 1}}, {"conv3", {1, 184, 1}}}},
+    {"GeForce GTX 1050 Ti", "OpenCL 1.2 CUDA", 3, {{"conv1", {32, 2, 1}}, {"conv2", {4, 24, 1}}, {"conv3", {10, 5, 1}}}},
+    {"GeForce GTX 1060 6GB", "OpenCL 1.2 CUDA", 3, {{"conv1", {32, 4, 1}}, {"conv2", {2, 72, 1}}, {"conv3", {16, 5, 1}}}},
+    {"GeForce RTX 2070 SUPER", "OpenCL 1.2 CUDA", 3, {{"conv1", {10, 3, 1}}, {"conv2", {4, 8, 1}}, {"conv3", {5, 4, 1}}}},
+    {"GeForce MX250", "OpenCL 1.2 CUDA", 3, {{"conv1", {32, 2, 1}}, {"conv2", {4, 24, 1}}, {"conv3", {10, 2, 1}}}},
+    {"GeForce GTX 1050 Ti", "unkown", 3, {{"conv1", {2, 48, 1}}, {"conv2", {1, 32, 1}}, {"conv3", {1, 414, 1}}}},
+    {"Mali-G76", "unknwon", 3, {{"conv1", {4, 1, 1}}, {"conv2", {2, 4, 1}}, {"conv3", {2, 2, 1}}}},
+    {"Mali-G72", "OpenCL 2.0 v1.r16p0-01rel0.###other-sha0123456789ABCDEF0###", 3, {{"conv1", {4, 10, 1}}, {"conv2", {80, 4, 1}}, {"conv3", {64, 4, 1}}}},
+    {"Mali-G71", "OpenCL 1.2 v1.r5p0-01rel0.3d0f70caac75835c7499d0b80a74ae47", 3, {{"conv1", {2, 10, 1}}, {"conv2", {2, 2, 1}}, {"conv3", {160, 2, 1}}}},
+    {"Mali-G52", "OpenCL 2.0 v1.r16p0-01rel0.b2dcc2721215660818f1957ab34ed417", 3, {{"conv1", {80, 1, 1}}, {"conv2", {32, 6, 1}}, {"conv3", {64, 3, 1}}}},
+    {"Mali-G51", "OpenCL 2.0 v1.r14p0-00cet0.31a86e87332bf06c1331b4cf4bf388f8", 3, {{"conv1", {80, 2, 1}}, {"conv2", {5, 36, 1}}, {"conv3", {128, 3, 1}}}},
+    {"Mali-T880", "OpenCL 1.2 v1.r20p0-01rel0.7adc7522687bf5c06e774bb7fed4941e", 3, {{"conv1", {2, 6, 1}}, {"conv2", {2, 2, 1}}, {"conv3", {32, 3, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 640", 3, {{"conv1", {64, 4, 1}}, {"conv2", {64, 1, 1}}, {"conv3", {128, 1, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 630", 3, {{"conv1", {80, 1, 1}}, {"conv2", {32, 2, 1}}, {"conv3", {80, 1, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 618", 3, {{"conv1", {64, 4, 1}}, {"conv2", {64, 1, 1}}, {"conv3", {128, 1, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 616", 3, {{"conv1", {32, 3, 1}}, {"conv2", {320, 1, 1}}, {"conv3", {640, 1, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 612", 3, {{"conv1", {80, 12, 1}}, {"conv2", {160, 1, 1}}, {"conv3", {160, 2, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 540", 3, {{"conv1", {320, 3, 1}}, {"conv2", {64, 1, 1}}, {"conv3", {64, 1, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 512", 3, {{"conv1", {40, 24, 1}}, {"conv2", {160, 2, 1}}, {"conv3", {160, 4, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 506", 3, {{"conv1", {80, 12, 1}}, {"conv2", {80, 12, 1}}, {"conv3", {128, 6, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 505", 3, {{"conv1", {32, 32, 1}}, {"conv2", {32, 4, 1}}, {"conv3", {128, 5, 1}}}},
+    {"gfx902", "OpenCL 1.2 AMD-APP (2906.10)", 3, {{"conv1", {2, 64, 1}}, {"conv2", {1, 256, 1}}, {"conv3", {1, 52, 1}}}},
+};
+
+const KernelGroupCfg kKernelGroupCfgQuant[kKernelGroupCfgRows] = {
+    {"AMD Radeon Pro 555X Compute Engine", "OpenCL 1.2 ", 3, {{"conv1", {64, 3, 1}}, {"conv2", {4, 45, 1}}, {"conv3", {16, 4, 1}}}},
+    {"Intel(R) Iris(TM) Plus Graphics 655", "OpenCL 1.2 ", 3, {{"conv1", {4, 8, 1}}, {"conv2", {4, 36, 1}}, {"conv3", {4, 12, 1}}}},
+    {"Intel(R) Iris(TM) Plus Graphics 640", "OpenCL 1.2 ", 3, {{"conv1", {4, 8, 1}}, {"conv2", {2, 72, 1}}, {"conv3", {4, 4, 1}}}},
+    {"Intel(R) Iris(TM) Plus Graphics", "OpenCL 1.2 ", 3, {{"conv1", {4, 8, 1}}, {"conv2", {4, 12, 1}}, {"conv3", {16, 8, 1}}}},
+    {"Intel(R) UHD Graphics 620", "OpenCL 2.1 NEO ", 3, {{"conv1", {4, 40, 1}}, {"conv2", {2, 30, 1}}, {"conv3", {8, 2, 1}}}},
+    {"Intel(R) HD Graphics 620", "OpenCL 2.1 ", 3, {{"conv1", {192, 1, 1}}, {"conv2", {2, 91, 1}}, {"conv3", {1, 84, 1}}}},
+    {"Intel(R) UHD Graphics 630", "unkown", 3, {{"conv1", {1, 24, 1}}, {"conv2", {1, 228, 1}}, {"conv3", {1, 184, 1}}}},
+    {"GeForce GTX 1050 Ti", "OpenCL 1.2 CUDA", 3, {{"conv1", {4, 40, 1}}, {"conv2", {32, 1, 1}}, {"conv3", {32, 3, 1}}}},
+    {"GeForce GTX 1060 6GB", "OpenCL 1.2 CUDA", 3, {{"conv1", {160, 1, 1}}, {"conv2", {32, 2, 1}}, {"conv3", {16, 4, 1}}}},
+    {"GeForce RTX 2070 SUPER", "OpenCL 1.2 CUDA", 3, {{"conv1", {16, 12, 1}}, {"conv2", {8, 12, 1}}, {"conv3", {64, 3, 1}}}},
+    {"GeForce MX250", "OpenCL 1.2 CUDA", 3, {{"conv1", {4, 24, 1}}, {"conv2", {4, 8, 1}}, {"conv3", {32, 3, 1}}}},
+    {"GeForce GTX 1050 Ti", "unkown", 3, {{"conv1", {2, 48, 1}}, {"conv2", {1, 32, 1}}, {"conv3", {1, 414, 1}}}},
+    {"Mali-G76", "OpenCL 2.0 v1.r18p0-01rel0.50b2537ee95d6d70184e30428438c467", 3, {{"conv1", {2, 10, 1}}, {"conv2", {80, 4, 1}}, {"conv3", {4, 10, 1}}}},
+    {"Mali-G72", "OpenCL 2.0 v1.r10p0-00cet0.9418668043e66b5fd29466037cb78236", 3, {{"conv1", {80, 2, 1}}, {"conv2", {32, 3, 1}}, {"conv3", {160, 2, 1}}}},
+    {"Mali-G71", "OpenCL 1.2 v1.r5p0-01rel0.3d0f70caac75835c7499d0b80a74ae47", 3, {{"conv1", {2, 10, 1}}, {"conv2", {2, 2, 1}}, {"conv3", {160, 2, 1}}}},
+    {"Mali-G52", "OpenCL 2.0 v1.r16p0-01rel0.b2dcc2721215660818f1957ab34ed417", 3, {{"conv1", {16, 8, 1}}, {"conv2", {4, 24, 1}}, {"conv3", {160, 1, 1}}}},
+    {"Mali-G51", "OpenCL 2.0 v1.r14p0-00cet0.31a86e87332bf06c1331b4cf4bf388f8", 3, {{"conv1", {16, 5, 1}}, {"conv2", {2, 45, 1}}, {"conv3", {64, 6, 1}}}},
+    {"Mali-T880", "OpenCL 1.2 v1.r20p0-01rel0.7adc7522687bf5c06e774bb7fed4941e", 3, {{"conv1", {2, 6, 1}}, {"conv2", {2, 2, 1}}, {"conv3", {80, 1, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 640", 3, {{"conv1", {32, 8, 1}}, {"conv2", {640, 1, 1}}, {"conv3", {256, 2, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 630", 3, {{"conv1", {40, 3, 1}}, {"conv2", {640, 1, 1}}, {"conv3", {256, 1, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 618", 3, {{"conv1", {8, 30, 1}}, {"conv2", {64, 2, 1}}, {"conv3", {128, 2, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 616", 3, {{"conv1", {16, 16, 1}}, {"conv2", {320, 2, 1}}, {"conv3", {128, 2, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 612", 3, {{"conv1", {32, 2, 1}}, {"conv2", {64, 5, 1}}, {"conv3", {320, 3, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 540", 3, {{"conv1", {10, 9, 1}}, {"conv2", {64, 1, 1}}, {"conv3", {64, 1, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 512", 3, {{"conv1", {4, 48, 1}}, {"conv2", {320, 3, 1}}, {"conv3", {64, 9, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 506", 3, {{"conv1", {5, 12, 1}}, {"conv2", {64, 3, 1}}, {"conv3", {128, 4, 1}}}},
+    {"QUALCOMM Adreno(TM)", "OpenCL 2.0 Adreno(TM) 505", 3, {{"conv1", {32, 32, 1}}, {"conv2", {32, 4, 1}}, {"conv3", {128, 5, 1}}}},
+    {"gfx902", "OpenCL 1.2 AMD-APP (2906.10)", 3, {{"conv1", {2, 64, 1}}, {"conv2", {1, 256, 1}}, {"conv3", {1, 52, 1}}}},
+};
+
+}  // namespace jnd

@@ -1,0 +1,187 @@
+#include "pvc/pvc_video_filter.h"
+
+#include <rapidjson/document.h>
+
+#include <climits>
+#include <cstring>
+
+namespace pvc {
+
+namespace {
+
+constexpr char kProfile[] = "{\"PvcSupport\":true, \"PvcConfig\":33554432}";
+constexpr char kLogProfile[] = "pvc:setDeviceProfileProperty";
+constexpr char kLogStart[] = "pvc: PVCVideoFilter start";
+constexpr char kLogResolution[] = "pvc:Resolution width %d,height %d";
+constexpr char kLogResolutionUnsupported[] = "pvc:Resolution not support";
+constexpr char kLogProcessed[] = "pvc:processFrame";
+
+bool SameKey(const char* key, const char* expected) {
+  const size_t n = std::strlen(expected);
+  return std::strlen(key) == n && std::memcmp(key, expected, n) == 0;
+}
+
+bool IsInt32(const rapidjson::Value& v) { return v.IsInt(); }
+
+}  // namespace
+
+const DeviceProfileRow kDeviceProfileTable[kDeviceProfileSlots] = {
+    {"Intel(R) UHD Graphics 620", kProfile},
+    {"Intel(R) UHD Graphics 630", kProfile},
+    {"NVIDIA GeForce GTX 1050 Ti", kProfile},
+    {"NVIDIA GeForce MX250", kProfile},
+    {"NVIDIA Quadro P1000", kProfile},
+    {"NVIDIA GeForce RTX 2070", kProfile},
+    {"NVIDIA GeForce GTX 1060", kProfile},
+    {"NVIDIA GeForce RTX 2060", kProfile},
+    {"Radeon RX 560X", kProfile},
+    {"AMD Radeon(TM) Vega 10 Graphics", kProfile},
+    {"AMD Radeon(TM) Vega 10 Mobile Graphics", kProfile},
+    {"Radeon (TM) 520", kProfile},
+    {nullptr, nullptr},
+};
+
+const char* ProfileForDevice(const std::string& devicesId) {
+  if (devicesId.empty()) return "";
+  const char* best = "";
+  size_t best_len = 0;
+  for (const DeviceProfileRow& row : kDeviceProfileTable) {
+    if (row.namePrefix == nullptr) continue;
+    const size_t n = std::strlen(row.namePrefix);
+    if (n <= devicesId.size() && devicesId.compare(0, n, row.namePrefix) == 0 && n > best_len) {
+      best = row.profile;
+      best_len = n;
+    }
+  }
+  return best;
+}
+
+const char* StatusMessage(int status) {
+  switch (status) {
+    case kWorkerBadModel:
+      return "pvc: PVC input modelId ranges from 0 to 4.";
+    case kWorkerLibraryError:
+      return "pvc: PVC library error, skip.";
+    case kWorkerInitialising:
+      return "init PVC with async worker.";
+    case kWorkerBusy:
+      return "PVC worker busy with warm up.";
+    case kWorkerWarmUp:
+      return "PVC params changed, do warm up.";
+    case kWorkerProcessError:
+      return "PVC filter process error.";
+    default:
+      return "PVC process failed.";
+  }
+}
+
+PVCVideoFilter::~PVCVideoFilter() {
+  control_.reset();
+  std::atomic_store(&worker_, std::shared_ptr<PvcWorker>());
+}
+
+void PVCVideoFilter::log(int level, const char* text) {
+  if (control_) control_->log(level, "%s", text);
+}
+
+int PVCVideoFilter::setProperty(const char* key, const char* value, size_t size) {
+  (void)size;
+  if (value == nullptr || key == nullptr || key[0] == '\0') return -1;
+  if (!SameKey(key, kPropertyKey)) return 0;
+  rapidjson::Document doc;
+  doc.Parse(value);
+  if (doc.HasParseError() || !doc.IsObject()) return -1;
+
+  const auto end = doc.MemberEnd();
+  auto it = doc.FindMember("DevicesId");
+  if (it != end) {
+    if (!it->value.IsString()) return -1;
+    devices_id_.assign(it->value.GetString(), it->value.GetStringLength());
+    const char* profile = ProfileForDevice(devices_id_);
+    setDeviceProfileProperty(kDeviceProfileKey, profile, std::strlen(profile) + 1);
+  }
+  if ((it = doc.FindMember("enable_pvc")) != end) {
+    if (!it->value.IsBool()) return -1;
+    enabled_ = it->value.GetBool();
+  }
+  if ((it = doc.FindMember("PvcSupport")) != end) {
+    if (!it->value.IsBool()) return -1;
+    pvc_support_ = it->value.GetBool();
+  }
+  if ((it = doc.FindMember("PvcConfig")) != end) {
+    if (!IsInt32(it->value)) return -1;
+    pvc_config_ = it->value.GetInt();
+  }
+  if ((it = doc.FindMember("pvc_one_model")) != end) {
+    if (!IsInt32(it->value)) return -1;
+    one_model_ = it->value.GetInt();
+  }
+  return 0;
+}
+
+int PVCVideoFilter::setDeviceProfileProperty(const char* key, const char* value, size_t size) {
+  (void)size;
+  if (key == nullptr || value == nullptr || !SameKey(key, kDeviceProfileKey)) return 0;
+  rapidjson::Document doc;
+  doc.Parse(value);
+  if (doc.HasParseError() || !doc.IsObject()) return -1;
+  auto it = doc.FindMember("PvcSupport");
+  if (it != doc.MemberEnd()) {
+    if (!it->value.IsBool()) return -1;
+    pvc_support_ = it->value.GetBool();
+  }
+  it = doc.FindMember("PvcConfig");
+  if (it != doc.MemberEnd()) {
+    if (!IsInt32(it->value)) return -1;
+    pvc_config_ = it->value.GetInt();
+  }
+  log(1, kLogProfile);
+  return 0;
+}
+
+int PVCVideoFilter::start(host::ObjectRef<host::FilterControl> control) {
+  control_.assign(control.get());
+  log(4, kLogStart);
+  std::atomic_store(&worker_, std::make_shared<PvcWorker>());
+  control.reset();
+  return 0;
+}
+
+int PVCVideoFilter::stop() {
+  if (std::shared_ptr<PvcWorker> w = std::atomic_load(&worker_)) w->dropJndContext();
+  return 0;
+}
+
+int PVCVideoFilter::processFrame(host::ObjectRef<host::HostVideoFrame> input,
+                                 host::ObjectRef<host::HostVideoFrame>& output) {
+  if (!input) return host::kFrameNotProcessed;
+  const std::shared_ptr<PvcWorker> worker = std::atomic_load(&worker_);
+  if (!enabled_.load() || !pvc_support_.load() || !worker || !control_) {
+    input.reset();
+    return host::kFrameNotProcessed;
+  }
+  host::FrameDataRecord record;
+  host::PrepareFrameDataRecord(&record);
+  input->getFrameData(&record);
+  const bool supported = worker->isResolutionSupported(record.width, record.height, pvc_config_);
+  control_->log(1, kLogResolution, record.width, record.height);
+  // Sizes no plane can have are refused like unsupported ones.
+  if (!supported || record.width < 0 || record.height < 0 || record.luma == nullptr) {
+    log(1, kLogResolutionUnsupported);
+    input.reset();
+    return host::kFrameNotProcessed;
+  }
+  const int model = one_model_ > 0 ? one_model_.load() : default_model_;
+  const int status = worker->process(&record, model);
+  if (status == kWorkerFiltered) {
+    output.assign(input.get());
+    log(1, kLogProcessed);
+    input.reset();
+    return host::kFrameProcessed;
+  }
+  log(4, StatusMessage(status));
+  input.reset();
+  return host::kFrameNotProcessed;
+}
+
+}  // namespace pvc

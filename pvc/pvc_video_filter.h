@@ -1,0 +1,70 @@
+// PVCVideoFilter: the "pvc" filter.  Decides per frame whether it may be
+// filtered and has its worker run the JND pre-filter over the luma plane.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "host/extension_interface.h"
+#include "pvc/pvc_worker.h"
+
+namespace pvc {
+
+constexpr const char kPropertyKey[] = "pvc_parameter";
+constexpr const char kDeviceProfileKey[] = "pvc_device_profile";
+constexpr int kDefaultModel = 3;
+
+// Built-in GPU table: name prefix -> profile text.  13 slots, the last
+// one empty.
+struct DeviceProfileRow {
+  const char* namePrefix;
+  const char* profile;
+};
+constexpr int kDeviceProfileSlots = 13;
+extern const DeviceProfileRow kDeviceProfileTable[kDeviceProfileSlots];
+
+// Profile text of the longest table prefix of devicesId; "" when none.
+const char* ProfileForDevice(const std::string& devicesId);
+
+// Message logged for a worker status other than 0.
+const char* StatusMessage(int status);
+
+class PVCVideoFilter : public host::RefCounted<host::ExtensionVideoFilter> {
+ public:
+  PVCVideoFilter() = default;
+  ~PVCVideoFilter() override;
+
+  void setEnabled(bool) override {}
+  bool isEnabled() override { return true; }
+  int setProperty(const char* key, const char* value, size_t size) override;
+  int setDeviceProfileProperty(const char* key, const char* value, size_t size);
+  int start(host::ObjectRef<host::FilterControl> control) override;
+  int stop() override;
+  int processFrame(host::ObjectRef<host::HostVideoFrame> input,
+                   host::ObjectRef<host::HostVideoFrame>& output) override;
+
+  // Read-only views.
+  bool enabled() const { return enabled_.load(); }
+  bool pvcSupport() const { return pvc_support_.load(); }
+  int pvcConfig() const { return pvc_config_.load(); }
+  int oneModel() const { return one_model_.load(); }
+  const std::string& devicesId() const { return devices_id_; }
+  std::shared_ptr<PvcWorker> worker() const { return std::atomic_load(&worker_); }
+
+ private:
+  void log(int level, const char* text);
+
+  std::atomic<bool> enabled_{true};
+  std::atomic<int> pvc_config_{0};
+  std::atomic<bool> pvc_support_{false};
+  std::atomic<int> one_model_{0};
+  const int default_model_ = kDefaultModel;
+  std::string devices_id_;
+  // Shared so a frame call in flight keeps the worker it started with when
+  // a concurrent start replaces it.
+  std::shared_ptr<PvcWorker> worker_;
+  host::ObjectRef<host::FilterControl> control_;
+};
+
+}  // namespace pvc

@@ -1,0 +1,167 @@
+// "pvc_parameter" rules, the device profile table and the frame gates that
+// need no device.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pvc/pvc_video_filter.h"
+#include "pvc_fakes.h"
+
+namespace {
+
+using pvc::PVCVideoFilter;
+
+struct PropertyCase {
+  const char* value;
+  int result;
+  bool support;
+  int config;
+  bool enabled;
+  int oneModel;
+  const char* devicesId;
+};
+
+class PvcProperty : public ::testing::TestWithParam<PropertyCase> {};
+
+TEST_P(PvcProperty, AppliesMembersInOrderAndStopsAtTheFirstBadOne) {
+  const PropertyCase c = GetParam();
+  PVCVideoFilter f;
+  EXPECT_EQ(f.setProperty("pvc_parameter", c.value, std::strlen(c.value) + 1), c.result) << c.value;
+  EXPECT_EQ(f.pvcSupport(), c.support) << c.value;
+  EXPECT_EQ(f.pvcConfig(), c.config) << c.value;
+  EXPECT_EQ(f.enabled(), c.enabled) << c.value;
+  EXPECT_EQ(f.oneModel(), c.oneModel) << c.value;
+  EXPECT_EQ(f.devicesId(), c.devicesId) << c.value;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PvcProperty,
+    ::testing::Values(
+        PropertyCase{R"({"DevicesId":"NVIDIA GeForce RTX 2070 SUPER"})", 0, true, 33554432, true, 0,
+                     "NVIDIA GeForce RTX 2070 SUPER"},
+        PropertyCase{R"({"DevicesId":"Intel(R) UHD Graphics 630 rev 2"})", 0, true, 33554432, true,
+                     0, "Intel(R) UHD Graphics 630 rev 2"},
+        PropertyCase{R"({"DevicesId":"Intel(R) HD Graphics 620"})", 0, false, 0, true, 0,
+                     "Intel(R) HD Graphics 620"},
+        PropertyCase{R"({"DevicesId":"nvidia geforce rtx 2070"})", 0, false, 0, true, 0,
+                     "nvidia geforce rtx 2070"},
+        PropertyCase{R"({"DevicesId":"NVIDIA GeForce RTX"})", 0, false, 0, true, 0,
+                     "NVIDIA GeForce RTX"},
+        PropertyCase{R"({"DevicesId":"Radeon RX 560X","PvcSupport":false})", 0, false, 33554432,
+                     true, 0, "Radeon RX 560X"},
+        PropertyCase{R"({"DevicesId":"Radeon RX 560X","PvcConfig":7})", 0, true, 7, true, 0,
+                     "Radeon RX 560X"},
+        PropertyCase{R"({"DevicesId":""})", 0, false, 0, true, 0, ""},
+        PropertyCase{R"({"enable_pvc":false,"pvc_one_model":2})", 0, false, 0, false, 2, ""},
+        PropertyCase{R"({"enable_pvc":1})", -1, false, 0, true, 0, ""},
+        PropertyCase{R"({"PvcConfig":1.5})", -1, false, 0, true, 0, ""},
+        PropertyCase{R"({"PvcConfig":4294967296})", -1, false, 0, true, 0, ""},
+        PropertyCase{R"({"DevicesId":5,"PvcSupport":true})", -1, false, 0, true, 0, ""},
+        PropertyCase{R"({"PvcSupport":true,"pvc_one_model":"2"})", -1, true, 0, true, 0, ""},
+        PropertyCase{R"({"pvc_one_model":-3,"PvcSupport":true})", 0, true, 0, true, -3, ""},
+        PropertyCase{R"({"unknown":1})", 0, false, 0, true, 0, ""},
+        PropertyCase{"not json", -1, false, 0, true, 0, ""},
+        PropertyCase{"", -1, false, 0, true, 0, ""},
+        PropertyCase{R"([{"PvcSupport":true}])", -1, false, 0, true, 0, ""},
+        PropertyCase{"true", -1, false, 0, true, 0, ""},
+        PropertyCase{"42", -1, false, 0, true, 0, ""},
+        PropertyCase{R"("PvcSupport")", -1, false, 0, true, 0, ""},
+        PropertyCase{"null", -1, false, 0, true, 0, ""}));
+
+TEST(PvcPropertyKeys, OnlyPvcParameterIsHandled) {
+  PVCVideoFilter f;
+  const char* profile = "{\"PvcSupport\":true, \"PvcConfig\":33554432}";
+  EXPECT_EQ(f.setProperty("pvc_device_profile", profile, 40), 0);
+  EXPECT_EQ(f.setProperty("PVC_parameter", profile, 40), 0);
+  EXPECT_FALSE(f.pvcSupport());
+  EXPECT_EQ(f.setProperty("", profile, 40), -1);
+  EXPECT_EQ(f.setProperty(nullptr, profile, 40), -1);
+  EXPECT_EQ(f.setProperty("pvc_parameter", nullptr, 40), -1);
+  // The internal profile step answers its own key only.
+  EXPECT_EQ(f.setDeviceProfileProperty("other", profile, 40), 0);
+  EXPECT_FALSE(f.pvcSupport());
+  EXPECT_EQ(f.setDeviceProfileProperty("pvc_device_profile", profile, 40), 0);
+  EXPECT_TRUE(f.pvcSupport());
+  EXPECT_EQ(f.pvcConfig(), 33554432);
+  EXPECT_EQ(f.setDeviceProfileProperty("pvc_device_profile", "", 1), -1);
+}
+
+TEST(PvcDeviceTable, LongestPrefixWins) {
+  EXPECT_EQ(pvc::kDeviceProfileTable[12].namePrefix, nullptr);
+  EXPECT_STREQ(pvc::ProfileForDevice("AMD Radeon(TM) Vega 10 Mobile Graphics X"),
+               "{\"PvcSupport\":true, \"PvcConfig\":33554432}");
+  EXPECT_STREQ(pvc::ProfileForDevice("Radeon (TM) 52"), "");
+  EXPECT_STREQ(pvc::ProfileForDevice(""), "");
+}
+
+TEST(PvcStatusMessages, EveryStatusHasItsText) {
+  const struct {
+    int status;
+    const char* text;
+  } cases[] = {{-1, "pvc: PVC input modelId ranges from 0 to 4."},
+               {-2, "pvc: PVC library error, skip."},
+               {-3, "init PVC with async worker."},
+               {-4, "PVC worker busy with warm up."},
+               {-5, "PVC params changed, do warm up."},
+               {-6, "PVC filter process error."},
+               {-7, "PVC process failed."},
+               {9, "PVC process failed."}};
+  for (const auto& c : cases) EXPECT_STREQ(pvc::StatusMessage(c.status), c.text) << c.status;
+}
+
+TEST(PvcResolution, LandscapeUpTo720pPortraitUpTo720x1280) {
+  pvc::PvcWorker w;
+  const struct {
+    int w, h;
+    bool ok;
+  } cases[] = {{1280, 720, true},  {720, 1280, true},   {0, 0, true},      {1281, 720, false},
+               {1280, 721, false}, {721, 1280, false},  {1280, 1280, false}, {1920, 1080, false},
+               {720, 720, true},   {-5, 100, true},     {2, 1, true}};
+  for (const auto& c : cases) EXPECT_EQ(w.isResolutionSupported(c.w, c.h, 0), c.ok) << c.w << "x" << c.h;
+}
+
+TEST(PvcFrames, GatesBeforeTheWorker) {
+  PVCVideoFilter f;
+  testutil::PlaneFrame frame(64, 32);
+  host::ObjectRef<host::HostVideoFrame> out;
+  // Empty input.
+  EXPECT_EQ(f.processFrame(host::ObjectRef<host::HostVideoFrame>(), out), 1);
+  // No device support (the initial state): not even the frame data is read.
+  EXPECT_EQ(f.processFrame(host::ObjectRef<host::HostVideoFrame>(&frame), out), 1);
+  EXPECT_EQ(frame.dataCalls.load(), 0);
+  EXPECT_EQ(frame.refs.load(), 0);
+  // Supported but not started.
+  ASSERT_EQ(f.setProperty("pvc_parameter", R"({"PvcSupport":true})", 20), 0);
+  EXPECT_EQ(f.processFrame(host::ObjectRef<host::HostVideoFrame>(&frame), out), 1);
+  EXPECT_EQ(frame.dataCalls.load(), 0);
+  EXPECT_FALSE(out);
+
+  testutil::RecordingControl control;
+  f.start(host::ObjectRef<host::FilterControl>(&control));
+  EXPECT_EQ(control.refs.load(), 1);
+  ASSERT_EQ(control.lines().size(), 1u);
+  EXPECT_EQ(control.lines()[0], "4 pvc: PVCVideoFilter start");
+
+  // Too large, and sizes no plane can have, are not processed.
+  testutil::PlaneFrame big(1920, 1080), negative(-4, 8), no_plane(0, 0);
+  for (testutil::PlaneFrame* fr : {&big, &negative}) {
+    control.clear();
+    EXPECT_EQ(f.processFrame(host::ObjectRef<host::HostVideoFrame>(fr), out), 1);
+    const auto lines = control.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "1 pvc:Resolution not support");
+    EXPECT_EQ(fr->refs.load(), 0);
+  }
+  EXPECT_EQ(control.lines()[0], "1 pvc:Resolution width -4,height 8");
+  control.clear();
+  EXPECT_EQ(f.processFrame(host::ObjectRef<host::HostVideoFrame>(&no_plane), out), 1);
+  EXPECT_EQ(control.lines().back(), "1 pvc:Resolution not support");
+
+  // Switched off: nothing read.
+  ASSERT_EQ(f.setProperty("pvc_parameter", R"({"enable_pvc":false})", 22), 0);
+  const int calls = frame.dataCalls.load();
+  EXPECT_EQ(f.processFrame(host::ObjectRef<host::HostVideoFrame>(&frame), out), 1);
+  EXPECT_EQ(frame.dataCalls.load(), calls);
+}
+
+}  // namespace
