@@ -1,21 +1,14 @@
+// The provider "lecture_cam" that lenscorr_ext registers with the host.
 #pragma once
 
-#include "host/extension_interface.h"
+#include "fisheye/fish_correction_filter.h"
+#include "host/single_filter_provider.h"
 
 namespace fisheye {
 
-class FishCorrectionProvider : public host::RefCounted<host::ExtensionProvider> {
+class FishCorrectionProvider : public host::SingleFilterProvider<FishCorrectionVideoFilter> {
  public:
-  ~FishCorrectionProvider() override;
-  void setExtensionControl(host::ExtensionControl* control) override;
-  void listExtensions(host::ExtensionDescriptor* out, int* count) override;
-  void createVideoFilter(host::ObjectRef<host::ExtensionVideoFilter>& out,
-                         const char* name) override;
-
-  host::ExtensionControl* control() const { return control_; }
-
- private:
-  host::ExtensionControl* control_ = nullptr;  // not reference-counted
+  FishCorrectionProvider() : SingleFilterProvider(kFilterName, kSetControlLog) {}
 };
 
 }  // namespace fisheye

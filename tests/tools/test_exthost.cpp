@@ -11,31 +11,19 @@
 #include <sstream>
 #include <string>
 
+#include "tests/common/shell.h"
+
 namespace {
+
+using testutil::ReadFile;
+using testutil::Shell;
 
 const std::string kBin = OXRIN_BIN_DIR;
 const std::string kTestData = OXRIN_TESTDATA_DIR;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
   out << bytes;
-}
-
-// Runs a shell command; returns its exit status and its standard error.
-int Shell(const std::string& command, std::string* err = nullptr) {
-  const std::string err_path =
-      ::testing::TempDir() + "exthost_stderr_" + std::to_string(getpid()) + ".txt";
-  const int status = std::system((command + " 2>" + err_path).c_str());
-  if (err) *err = ReadFile(err_path);
-  std::remove(err_path.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }

@@ -14,26 +14,15 @@
 #include <vector>
 
 #include "jnd_reference.h"
+#include "tests/common/shell.h"
 
 namespace {
 
+using testutil::ReadFile;
+using testutil::Shell;
+
 const std::string kBin = OXRIN_BIN_DIR;
 const std::string kTestData = OXRIN_TESTDATA_DIR;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-int Shell(const std::string& command, std::string* err) {
-  const std::string err_path = ::testing::TempDir() + "pvc_err_" + std::to_string(getpid());
-  const int status = std::system((command + " 2>" + err_path).c_str());
-  *err = ReadFile(err_path);
-  std::remove(err_path.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 class ExtHostPvc : public ::testing::Test {
  protected:
