@@ -1,5 +1,6 @@
 // FishCorrectionVideoFilter: keeps the fisheye lens parameters given by the
-// host in its property "fishCorrection" current on every frame.
+// host in its property "fishCorrection" current on every frame and, when the
+// value asks for it with "remap", replaces each frame by the corrected view.
 #pragma once
 
 #include <memory>
@@ -13,6 +14,10 @@ constexpr const char kFilterName[] = "FishCorrectionVideoFilter";
 constexpr const char kProviderName[] = "lecture_cam";
 constexpr const char kPropertyKey[] = "fishCorrection";
 constexpr const char kEnableKey[] = "enable";
+// Opt-in pixel remap: a JSON number whose integer value is non-zero switches
+// it on; absent, 0 or not a number leaves every frame unchanged.  Read with
+// the lens keys, so "enable" 0 leaves it as it was.
+constexpr const char kRemapKey[] = "remap";
 constexpr const char kStartEventKey[] = "log";
 constexpr const char kStartEventText[] = "FishCorrection: FishCorrectionVideoFilter start";
 constexpr const char kSetControlLog[] = "lecture camera: sdk setExtensionControl for provider";
@@ -49,11 +54,13 @@ class FishCorrectionVideoFilter : public host::RefCounted<host::ExtensionVideoFi
   const FishCorrectionParams& params() const { return params_; }
   const FishCorrector* corrector() const { return corrector_.get(); }
   bool enabled() const { return enabled_; }
+  bool remap() const { return remap_; }
 
  private:
   std::unique_ptr<FishCorrector> corrector_;
   host::ObjectRef<host::FilterControl> control_;
   bool enabled_ = false;
+  bool remap_ = false;
   FishCorrectionParams params_{};
 };
 

@@ -30,10 +30,23 @@ static_assert(offsetof(ExtensionDescriptor, name) == 8, "name at offset 8");
 
 // Filled by the host on getFrameData.  Only the listed fields belong to the
 // extensions; the rest is the host's.
+//
+// Bytes 24..55 are host-owned: a host may publish the 4:2:0 chroma planes
+// there (the host stand-in does), as two plane pointers, the luma and chroma
+// row pitches and the chroma plane size.  A host that does not leaves them
+// as the caller preset them (zero).  Readers trust the block only when
+// chromaWidth and chromaHeight match the frame size; otherwise they use the
+// luma plane alone, with rows of `width` bytes.
 struct FrameDataRecord {
   uint8_t hostReserved0[16];
   uint8_t* luma;             // 16: 8-bit luma plane, rows of `width` bytes
-  uint8_t hostReserved1[72];
+  uint8_t* cb;               // 24: host-owned: Cb plane, or null
+  uint8_t* cr;               // 32: host-owned: Cr plane, or null
+  int32_t lumaPitch;         // 40: host-owned: luma row pitch in bytes, or 0
+  int32_t chromaPitch;       // 44: host-owned: chroma row pitch in bytes
+  int32_t chromaWidth;       // 48: host-owned: (width + 1) / 2
+  int32_t chromaHeight;      // 52: host-owned: (height + 1) / 2
+  uint8_t hostReserved1[40];
   int32_t width;             // 96
   int32_t height;            // 100
   int32_t hostReserved2;     // 104
@@ -49,6 +62,10 @@ static_assert(offsetof(FrameDataRecord, width) == 96, "width at 96");
 static_assert(offsetof(FrameDataRecord, height) == 100, "height at 100");
 static_assert(offsetof(FrameDataRecord, preset108) == 108, "preset at 108");
 static_assert(offsetof(FrameDataRecord, preset120) == 120, "preset at 120");
+static_assert(offsetof(FrameDataRecord, cb) == 24, "host-owned Cb plane at 24");
+static_assert(offsetof(FrameDataRecord, cr) == 32, "host-owned Cr plane at 32");
+static_assert(offsetof(FrameDataRecord, lumaPitch) == 40, "host-owned luma pitch at 40");
+static_assert(offsetof(FrameDataRecord, chromaHeight) == 52, "host-owned chroma height at 52");
 
 // Zeroes a record and writes the caller presets.
 void PrepareFrameDataRecord(FrameDataRecord* record);
