@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
 ocl-icd-opencl-dev opencl-headers pocl-opencl-icd clinfo \
-rapidjson-dev libcjson-dev ffmpeg python3-numpy python3-pil"
+rapidjson-dev libcjson-dev ffmpeg python3-numpy python3-pil python3-matplotlib"
 
 missing=""
 for p in $PACKAGES; do

@@ -10,6 +10,7 @@ __kernel void jnd_conv2_3x3_s1x1_n4_c4(__read_only image2d_t srcImg, OUT_TYPE ds
   const DATA_TYPE4 bias = JND_LOAD4(36, weight_bias);
   DATA_TYPE4 o[4] = {bias, bias, bias, bias};
   jnd_conv2_block(srcImg, weight_bias, x, y, o);
+#pragma unroll
   for (int k = 0; k < 4; ++k) {
     const int px = x + (k & 1);
     const int py = y + (k >> 1);

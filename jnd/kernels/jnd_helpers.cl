@@ -26,9 +26,12 @@ inline DATA_TYPE4 jnd_tap_4x4(DATA_TYPE4 acc, DATA_TYPE4 in, __constant DATA_TYP
 // o[2], o[3] row y+1; they arrive holding the bias.
 inline void jnd_conv2_block(__read_only image2d_t src, __constant DATA_TYPE *w, int x, int y,
                             DATA_TYPE4 *o) {
+#pragma unroll
   for (int r = 0; r < 4; ++r) {
     DATA_TYPE4 t[4];
+#pragma unroll
     for (int c = 0; c < 4; ++c) t[c] = READ_IMAGE(src, jnd_sampler, (int2)(x - 1 + c, y - 1 + r));
+#pragma unroll
     for (int kx = 0; kx < 3; ++kx) {
       if (r <= 2) {
         o[0] = jnd_tap_4x4(o[0], t[kx], w, r * 3 + kx);
@@ -46,9 +49,12 @@ inline void jnd_conv2_block(__read_only image2d_t src, __constant DATA_TYPE *w, 
 // (row y: 0, 1; row y+1: 2, 3), starting from 0.
 inline void jnd_conv3_block(__read_only image2d_t src, __constant DATA_TYPE *w, int x, int y,
                             DATA_TYPE4 *a) {
+#pragma unroll
   for (int r = 0; r < 4; ++r) {
     DATA_TYPE4 t[4];
+#pragma unroll
     for (int c = 0; c < 4; ++c) t[c] = READ_IMAGE(src, jnd_sampler, (int2)(x - 1 + c, y - 1 + r));
+#pragma unroll
     for (int kx = 0; kx < 3; ++kx) {
       if (r <= 2) {
         const DATA_TYPE4 wt = JND_LOAD4(r * 3 + kx, w);
