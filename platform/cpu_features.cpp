@@ -1,6 +1,7 @@
 #include "platform/cpu_features.h"
 
 #include <cstdint>
+#include <cstring>
 
 #if defined(_WIN32)
 #include <intrin.h>
@@ -12,28 +13,27 @@ namespace platform {
 namespace {
 
 #if defined(_WIN32) || defined(__x86_64__) || defined(__i386__)
-constexpr int kEcxOsxsave = 1 << 27;
-constexpr int kEcxAvx = 1 << 28;
-constexpr int kEcxF16c = 1 << 29;
-constexpr int kEdxSse2 = 1 << 26;
+constexpr uint32_t kEcxFma = 1u << 12;
+constexpr uint32_t kEcxOsxsave = 1u << 27;
+constexpr uint32_t kEcxAvx = 1u << 28;
+constexpr uint32_t kEcxF16c = 1u << 29;
+constexpr uint32_t kEdxSse2 = 1u << 26;
 // XCR0 bits 1 (SSE state) and 2 (AVX state) must both be enabled by the OS.
 constexpr uint64_t kXcr0SseAvx = 0x6;
 
-bool Cpuid1(int regs[4]) {
+// regs: EAX, EBX, ECX, EDX of leaf/sub-leaf.
+void Cpuid(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
 #if defined(_WIN32)
-  __cpuid(regs, 0);
-  if (regs[0] < 1) return false;
-  __cpuid(regs, 1);
-  return true;
+  int r[4] = {0, 0, 0, 0};
+  __cpuidex(r, static_cast<int>(leaf), static_cast<int>(subleaf));
+  for (int i = 0; i < 4; ++i) regs[i] = static_cast<uint32_t>(r[i]);
 #else
   unsigned a = 0, b = 0, c = 0, d = 0;
-  if (__get_cpuid_max(0, nullptr) < 1) return false;
-  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
-  regs[0] = static_cast<int>(a);
-  regs[1] = static_cast<int>(b);
-  regs[2] = static_cast<int>(c);
-  regs[3] = static_cast<int>(d);
-  return true;
+  __cpuid_count(leaf, subleaf, a, b, c, d);
+  regs[0] = a;
+  regs[1] = b;
+  regs[2] = c;
+  regs[3] = d;
 #endif
 }
 
@@ -49,16 +49,47 @@ uint64_t ReadXcr0() {
 
 CpuFeatures Detect() {
   CpuFeatures f;
-  int regs[4] = {0, 0, 0, 0};
-  if (!Cpuid1(regs)) return f;
-  const int ecx = regs[2];
-  const int edx = regs[3];
-  f.sse2 = (edx & kEdxSse2) != 0;
+  uint32_t r[4] = {0, 0, 0, 0};
+  Cpuid(0, 0, r);
+  f.max_leaf = r[0];
+  char vendor[13] = {0};
+  std::memcpy(vendor, &r[1], 4);
+  std::memcpy(vendor + 4, &r[3], 4);
+  std::memcpy(vendor + 8, &r[2], 4);
+  f.vendor = vendor;
+  if (f.max_leaf > 0) {
+    Cpuid(1, 0, r);
+    f.leaf1_ecx = r[2];
+    f.leaf1_edx = r[3];
+  }
+  if (f.max_leaf > 6) {
+    Cpuid(7, 0, r);
+    f.leaf7_ebx = r[1];
+    f.leaf7_ecx = r[2];
+  }
+  Cpuid(0x80000000u, 0, r);
+  f.max_ext_leaf = r[0];
+  if (f.max_ext_leaf > 0x80000000u) {
+    Cpuid(0x80000001u, 0, r);
+    f.ext1_ecx = r[2];
+    f.ext1_edx = r[3];
+  }
+  if (f.max_ext_leaf > 0x80000003u) {
+    char brand[49] = {0};
+    for (uint32_t i = 0; i < 3; ++i) {
+      Cpuid(0x80000002u + i, 0, r);
+      std::memcpy(brand + 16 * i, r, 16);
+    }
+    f.brand = brand;
+  }
+  const uint32_t ecx = f.leaf1_ecx;
+  f.sse2 = (f.leaf1_edx & kEdxSse2) != 0;
   // XGETBV may only be executed when the OS has set CR4.OSXSAVE.
   const bool osxsave = (ecx & kEcxOsxsave) != 0;
   const bool ymmSaved = osxsave && (ReadXcr0() & kXcr0SseAvx) == kXcr0SseAvx;
   f.avx = ymmSaved && (ecx & kEcxAvx) != 0;
   f.f16c = f.avx && (ecx & kEcxF16c) != 0;
+  f.fma = f.avx && (ecx & kEcxFma) != 0;
   return f;
 }
 #else

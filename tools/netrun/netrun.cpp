@@ -1,0 +1,178 @@
+// netrun: builds a network from its description through the layer
+// registry, infers its shapes and prints each layer's outputs; with
+// --output it also runs the layers and writes the last layer's output.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "engine/cl/base.h"
+#include "opencl/cl_engine.h"
+#include "tools/netrun/network.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitDescription = 2;  // malformed file, unknown type, missing tensor, shapes
+constexpr int kExitRun = 3;          // a layer failed to run or the output was not written
+
+const char* const kUsage =
+    "usage: netrun NET.json [--input X.npy] [--output Y.npy] [--device cpu|cl]\n"
+    "              [--persona NAME]\n"
+    "  Builds the network, infers its shapes and prints each layer's outputs.\n"
+    "  --input X.npy   values (and shape) of the first network input\n"
+    "  --output Y.npy  run the network and write the last layer's output\n"
+    "  --device        cpu (default) or cl (an OpenCL device)\n"
+    "  --persona NAME  present this machine's OpenCL device as NAME (test use)\n";
+
+struct Options {
+  std::string net, input, output, device = "cpu", persona;
+};
+
+int ParseArgs(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    bool ok = true;
+    if (a == "--input") {
+      ok = value(&o->input);
+    } else if (a == "--output") {
+      ok = value(&o->output);
+    } else if (a == "--device") {
+      ok = value(&o->device) && (o->device == "cpu" || o->device == "cl");
+    } else if (a == "--persona") {
+      ok = value(&o->persona);
+    } else if (a == "-h" || a == "--help") {
+      std::fputs(kUsage, stdout);
+      std::exit(kExitOk);
+    } else if (!a.empty() && a[0] != '-' && o->net.empty()) {
+      o->net = a;
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "netrun: bad argument %s\n%s", a.c_str(), kUsage);
+      return kExitUsage;
+    }
+  }
+  if (o->net.empty()) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+std::string PersonaLibrary() {
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  std::string dir = ".";
+  if (n > 0) {
+    exe[n] = '\0';
+    dir = exe;
+    dir = dir.substr(0, dir.find_last_of('/'));
+  }
+  return dir + "/../persona/libOpenCL.so.1";
+}
+
+bool LoadPersona(const std::string& persona, std::string* error) {
+  const std::string lib = PersonaLibrary();
+  setenv("OXRIN_CL_PERSONA", persona.c_str(), 1);
+  if (dlopen(lib.c_str(), RTLD_NOW | RTLD_GLOBAL) == nullptr) {
+    const char* e = dlerror();
+    *error = "cannot load the device persona " + lib + ": " + (e ? e : "unknown error");
+    return false;
+  }
+  return true;
+}
+
+void PrintShapes(const netrun::NetDescription& desc, netrun::Network& net, const Options& o) {
+  std::printf("network %s: %zu layers, device %s\n", desc.name.c_str(), net.layers.size(),
+              o.device.c_str());
+  for (const std::string& name : net.input_names) {
+    const engine::Tensor& t = net.tensors[name];
+    std::printf("  %-20s %-18s %s %s\n", "(input)", name.c_str(), netrun::ShapeText(t).c_str(),
+                t.host_u8 != nullptr ? "u8" : "float");
+  }
+  for (const engine::Layer* l : net.layers) {
+    std::string outs;
+    for (const engine::Tensor* t : l->outputs) {
+      if (!outs.empty()) outs += ", ";
+      outs += t->name + " " + netrun::ShapeText(*t);
+    }
+    std::printf("  %-20s %-18s %s\n", l->name.c_str(), l->type.c_str(), outs.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (int rc = ParseArgs(argc, argv, &o)) return rc;
+  std::string error;
+
+  netrun::NetDescription desc;
+  if (!netrun::LoadNetDescription(o.net, &desc, &error)) {
+    std::fprintf(stderr, "netrun: %s\n", error.c_str());
+    return kExitDescription;
+  }
+  netrun::Network net;
+  if (!net.Build(desc, &error)) {
+    std::fprintf(stderr, "netrun: %s: %s\n", o.net.c_str(), error.c_str());
+    return kExitDescription;
+  }
+  if (!o.input.empty()) {
+    netrun::NpyArray a;
+    if (!netrun::ReadNpy(o.input, &a, &error) || !net.SetInput(a, &error)) {
+      std::fprintf(stderr, "netrun: %s\n", error.c_str());
+      return kExitDescription;
+    }
+  }
+
+  std::unique_ptr<engine::core::RunEnv> env;
+  std::unique_ptr<opencl::clEngine> device;
+  if (o.device == "cl") {
+    if (!o.persona.empty() && !LoadPersona(o.persona, &error)) {
+      std::fprintf(stderr, "netrun: %s\n", error.c_str());
+      return kExitDescription;
+    }
+    device = std::make_unique<opencl::clEngine>();
+    if (!device->Init(opencl::kVendorUnknown, false, false)) {
+      std::fprintf(stderr, "netrun: no OpenCL device: %s\n", device->lastError.c_str());
+      return kExitDescription;
+    }
+    auto cl_env = std::make_unique<engine::cl::RunEnv>();
+    cl_env->engine = device.get();
+    env = std::move(cl_env);
+  } else {
+    env = std::make_unique<engine::core::RunEnv>();
+  }
+
+  if (!net.Reshape(*env, &error)) {
+    std::fprintf(stderr, "netrun: %s: %s\n", o.net.c_str(), error.c_str());
+    return kExitDescription;
+  }
+  PrintShapes(desc, net, o);
+
+  if (!o.output.empty()) {
+    if (!net.Run(*env, &error)) {
+      std::fprintf(stderr, "netrun: %s\n", error.c_str());
+      return kExitRun;
+    }
+    engine::Tensor* out = net.layers.back()->outputs[0];
+    const float* values = out->host_data;
+    if (values == nullptr ||
+        !netrun::WriteNpy(o.output, {out->n, out->h, out->w, out->c}, values, &error)) {
+      std::fprintf(stderr, "netrun: %s\n", error.empty() ? "no output values" : error.c_str());
+      return kExitRun;
+    }
+  }
+  return kExitOk;
+}

@@ -1,0 +1,128 @@
+#include "tools/netrun/network.h"
+
+#include <cstring>
+#include <set>
+
+#include "engine/registry.h"
+
+namespace netrun {
+
+Network::~Network() {
+  for (engine::Layer* l : layers) delete l;
+}
+
+std::string ShapeText(const engine::Tensor& t) {
+  return std::to_string(t.n) + "x" + std::to_string(t.h) + "x" + std::to_string(t.w) + "x" +
+         std::to_string(t.c);
+}
+
+const char* const kErrUnknownType = ": unknown layer type";
+const char* const kErrNoTensors = ": needs an input and an output tensor";
+const char* const kErrNotProduced = " is neither a network input nor made by an earlier layer";
+const char* const kErrNoShape = ": output shape cannot be formed: ";
+const char* const kErrRunFailed = ": run failed: ";
+const char* const kErrShapeDisagrees = ": file shape disagrees with the declared shape";
+
+namespace {
+
+bool Fail(std::string* error, const std::string& why) {
+  *error = why;
+  return false;
+}
+
+std::string Named(const LayerEntry& l) { return "layer " + l.name + " (" + l.type + ")"; }
+
+}  // namespace
+
+bool Network::Build(const NetDescription& net, std::string* error) {
+  desc_ = &net;
+  for (const WeightEntry& w : net.weights) {
+    NpyArray a;
+    std::string why;
+    const std::string path = w.file.empty() || w.file[0] == '/' ? w.file : net.folder + "/" + w.file;
+    if (!ReadNpy(path, &a, &why)) return Fail(error, "weight " + w.name + ": " + why);
+    int32_t dims[4];
+    if (a.is_u8 || !Shape4(a.shape, dims))
+      return Fail(error, "weight " + w.name + ": needs float32 values in at most four dimensions");
+    if (w.has_shape && std::memcmp(dims, w.shape, sizeof dims) != 0)
+      return Fail(error, "weight " + w.name + kErrShapeDisagrees);
+    engine::Tensor& t = weights[w.name];
+    t.name = w.name;
+    t.set_shape(dims[0], dims[1], dims[2], dims[3]);
+    float* p = t.ensure_host();
+    if (p == nullptr) return Fail(error, "weight " + w.name + ": out of memory");
+    std::memcpy(p, a.f32.data(), a.f32.size() * sizeof(float));
+  }
+  std::set<std::string> available;
+  for (const InputEntry& in : net.inputs) {
+    engine::Tensor& t = tensors[in.name];
+    t.name = in.name;
+    t.set_shape(in.shape[0], in.shape[1], in.shape[2], in.shape[3]);
+    std::memcpy(t.mean, in.mean, sizeof t.mean);
+    std::memcpy(t.scale, in.scale, sizeof t.scale);
+    if (in.u8 && t.ensure_u8() == nullptr) return Fail(error, "input " + in.name + ": out of memory");
+    available.insert(in.name);
+    input_names.push_back(in.name);
+  }
+  for (size_t i = 0; i < net.layers.size(); ++i) {
+    const LayerEntry& entry = net.layers[i];
+    engine::LayerFactory make = engine::find_layer(engine::kBackendDefault, entry.type);
+    if (make == nullptr) return Fail(error, Named(entry) + kErrUnknownType);
+    const engine::LayerDesc d = net.Desc(i);
+    engine::Layer* layer = make(d, tensors, weights);
+    if (layer == nullptr) return Fail(error, Named(entry) + ": out of memory");
+    layers.push_back(layer);
+    if (layer->inputs.empty() || layer->outputs.empty())
+      return Fail(error, Named(entry) + kErrNoTensors);
+    for (const engine::Tensor* t : layer->inputs)
+      if (available.count(t->name) == 0)
+        return Fail(error, Named(entry) + ": tensor " + t->name +
+                               kErrNotProduced);
+    for (const engine::Tensor* t : layer->outputs) available.insert(t->name);
+  }
+  return true;
+}
+
+bool Network::SetInput(const NpyArray& a, std::string* error) {
+  if (input_names.empty()) return Fail(error, "the network has no input");
+  engine::Tensor& t = tensors[input_names[0]];
+  int32_t dims[4];
+  if (!Shape4(a.shape, dims)) return Fail(error, "input array needs one to four dimensions");
+  const bool u8 = t.host_u8 != nullptr;
+  if (a.is_u8 != u8)
+    return Fail(error, std::string("input ") + t.name + " takes " + (u8 ? "uint8" : "float32") +
+                           " values");
+  t.set_shape(dims[0], dims[1], dims[2], dims[3]);
+  if (u8) {
+    uint8_t* p = t.ensure_u8();
+    if (p == nullptr) return Fail(error, "out of memory");
+    std::memcpy(p, a.u8.data(), a.u8.size());
+  } else {
+    float* p = t.ensure_host();
+    if (p == nullptr) return Fail(error, "out of memory");
+    std::memcpy(p, a.f32.data(), a.f32.size() * sizeof(float));
+  }
+  return true;
+}
+
+bool Network::Reshape(engine::core::RunEnv& env, std::string* error) {
+  for (size_t i = 0; i < layers.size(); ++i) {
+    engine::Layer* l = layers[i];
+    l->last_error.clear();
+    if (!l->reshape(env))
+      return Fail(error, Named(desc_->layers[i]) + kErrNoShape +
+                             l->last_error);
+  }
+  return true;
+}
+
+bool Network::Run(engine::core::RunEnv& env, std::string* error) {
+  for (size_t i = 0; i < layers.size(); ++i) {
+    engine::Layer* l = layers[i];
+    l->last_error.clear();
+    if (!l->run(env)) return Fail(error, Named(desc_->layers[i]) + kErrRunFailed + l->last_error);
+  }
+  return true;
+}
+
+}  // namespace netrun

@@ -1,0 +1,53 @@
+// A network built from a description through the layer registry: its
+// tensors, weights and layers, in description order.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/layer.h"
+#include "tools/netrun/net_loader.h"
+#include "tools/netrun/npy.h"
+
+namespace netrun {
+
+class Network {
+ public:
+  Network() = default;
+  ~Network();
+  Network(const Network&) = delete;
+  Network& operator=(const Network&) = delete;
+
+  // Loads the weight files (checked against their declared shapes), sets
+  // up the inputs and builds every layer; false with a reason naming the
+  // layer for an unknown type or a tensor that nothing produces.
+  bool Build(const NetDescription& net, std::string* error);
+  // Replaces input 0's shape and values by an array.
+  bool SetInput(const NpyArray& array, std::string* error);
+  // Shape inference over all layers in order; false names the layer.
+  bool Reshape(engine::core::RunEnv& env, std::string* error);
+  // Runs all layers in order; false names the layer.
+  bool Run(engine::core::RunEnv& env, std::string* error);
+
+  engine::TensorMap tensors;
+  engine::WeightMap weights;
+  std::vector<engine::Layer*> layers;  // owned
+  std::vector<std::string> input_names;
+
+ private:
+  const NetDescription* desc_ = nullptr;
+};
+
+// "1x32x32x3"
+std::string ShapeText(const engine::Tensor& t);
+
+// Fixed parts of the texts Build, Reshape and Run fail with.
+extern const char* const kErrUnknownType;     // ": unknown layer type"
+extern const char* const kErrNoTensors;       // ": needs an input and an output tensor"
+extern const char* const kErrNotProduced;     // " is neither a network input nor ..."
+extern const char* const kErrNoShape;         // ": output shape cannot be formed: "
+extern const char* const kErrRunFailed;       // ": run failed: "
+extern const char* const kErrShapeDisagrees;  // ": file shape disagrees with the declared shape"
+
+}  // namespace netrun
