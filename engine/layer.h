@@ -80,6 +80,9 @@ class Layer {
   float range_min = FLT_MIN;
   // Why the last reshape or run failed.
   std::string last_error;
+  // Where and with which kernel the last run computed, e.g.
+  // "cpu:conv1x1_large_wide"; empty before the first run.
+  std::string placement;
 
  protected:
   // Copies type and name of the description.

@@ -24,12 +24,13 @@ bool DeConv::weight_channels(int64_t in_c, int64_t* out_c) {
 namespace {
 
 // One axis; wanted > 0 derives the pads, else the pads give the extent.
-const char* Axis(int64_t in, int64_t kernel, int64_t stride, int32_t wanted, int32_t* pad0,
-                 int32_t* pad1, int64_t* out) {
+const char* Axis(int64_t in, int64_t kernel, int64_t stride, int64_t dilation, int32_t wanted,
+                 int32_t* pad0, int32_t* pad1, int64_t* out) {
   if (stride < 1) return kErrStride;
   if (kernel < 1) return kErrKernel;
   if (wanted < 0) return kErrDeconvOutput;
-  const int64_t full = (in - 1) * stride + kernel;
+  // The window a dilated kernel spans; kernel itself at dilation 1.
+  const int64_t full = (in - 1) * stride + (kernel - 1) * dilation + 1;
   if (wanted > 0) {
     const int64_t total = full - wanted;
     if (total < 0 || total > INT32_MAX) return kErrDeconvOutput;
@@ -50,8 +51,8 @@ bool DeConv::reshape(RunEnv&) {
   int64_t in_c = 0, out_c = 0, oh = 0, ow = 0;
   if (!check_common(&in_c, &out_c)) return false;
   const Tensor* in = inputs[0];
-  if (const char* e = Axis(in->h, kernel_h, stride_h, out_h, &pad_h0, &pad_h1, &oh)) return fail(e);
-  if (const char* e = Axis(in->w, kernel_w, stride_w, out_w, &pad_w0, &pad_w1, &ow)) return fail(e);
+  if (const char* e = Axis(in->h, kernel_h, stride_h, dilation_h, out_h, &pad_h0, &pad_h1, &oh)) return fail(e);
+  if (const char* e = Axis(in->w, kernel_w, stride_w, dilation_w, out_w, &pad_w0, &pad_w1, &ow)) return fail(e);
   if (!set_output(0, 1, oh, ow, out_c, in->layout)) return false;
   flops = 2 * static_cast<int64_t>(weight->elements()) * oh * ow;
   return true;

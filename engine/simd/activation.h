@@ -1,5 +1,5 @@
-// CPU computation of Activation; the computing code arrives with the CPU
-// kernels, until then run reports that it has none.
+// CPU computation of the activations: the kind table applied to every
+// value, or nothing when a preceding convolution already applied it.
 #pragma once
 
 #include "engine/core/activation.h"
@@ -10,7 +10,7 @@ namespace simd {
 class Activation : public core::Activation {
  public:
   using core::Activation::Activation;
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  bool run(core::RunEnv& env) override;
 };
 
 }  // namespace simd

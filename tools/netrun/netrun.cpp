@@ -1,6 +1,7 @@
 // netrun: builds a network from its description through the layer
 // registry, infers its shapes and prints each layer's outputs; with
-// --output it also runs the layers and writes the last layer's output.
+// --output it also runs the layers (printing where each ran, with which
+// kernel, and for how long) and writes the last layer's output.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -19,6 +20,13 @@ constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitDescription = 2;  // malformed file, unknown type, missing tensor, shapes
 constexpr int kExitRun = 3;          // a layer failed to run or the output was not written
+
+// --device cl with --output: the OpenCL kernels are not part of this
+// build, and the CPU must never stand in for the device unasked.
+const char* const kErrNoDeviceRun =
+    "--device cl cannot run layers yet (no OpenCL kernels in this build); use --device cpu";
+// One line per run layer: name, type, placement and kernel, milliseconds.
+const char* const kRunLineFormat = "  %-20s %-18s %-28s %9.3f ms\n";
 
 const char* const kUsage =
     "usage: netrun NET.json [--input X.npy] [--output Y.npy] [--device cpu|cl]\n"
@@ -162,9 +170,19 @@ int main(int argc, char** argv) {
   PrintShapes(desc, net, o);
 
   if (!o.output.empty()) {
+    if (o.device == "cl") {
+      std::fprintf(stderr, "netrun: %s\n", kErrNoDeviceRun);
+      return kExitRun;
+    }
     if (!net.Run(*env, &error)) {
       std::fprintf(stderr, "netrun: %s\n", error.c_str());
       return kExitRun;
+    }
+    std::printf("run:\n");
+    for (size_t i = 0; i < net.order.size(); ++i) {
+      const engine::Layer* l = net.order[i];
+      std::printf(kRunLineFormat, l->name.c_str(), l->type.c_str(), l->placement.c_str(),
+                  net.seconds[i] * 1e3);
     }
     engine::Tensor* out = net.layers.back()->outputs[0];
     const float* values = out->host_data;

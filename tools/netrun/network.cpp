@@ -1,5 +1,6 @@
 #include "tools/netrun/network.h"
 
+#include <chrono>
 #include <cstring>
 #include <set>
 
@@ -32,10 +33,22 @@ bool Fail(std::string* error, const std::string& why) {
 
 std::string Named(const LayerEntry& l) { return "layer " + l.name + " (" + l.type + ")"; }
 
+std::string Named(const engine::Layer& l) { return "layer " + l.name + " (" + l.type + ")"; }
+
+// An in-place activation that some earlier layer produces the tensor of:
+// it runs from that producer's next_layers.
+bool RunsAfterProducer(const engine::Layer* l) {
+  if (!l->in_place || l->inputs.empty()) return false;
+  const engine::Layer* p = l->inputs[0]->producer;
+  if (p == nullptr) return false;
+  for (const engine::Layer* n : p->next_layers)
+    if (n == l) return true;
+  return false;
+}
+
 }  // namespace
 
 bool Network::Build(const NetDescription& net, std::string* error) {
-  desc_ = &net;
   for (const WeightEntry& w : net.weights) {
     NpyArray a;
     std::string why;
@@ -80,6 +93,12 @@ bool Network::Build(const NetDescription& net, std::string* error) {
                                kErrNotProduced);
     for (const engine::Tensor* t : layer->outputs) available.insert(t->name);
   }
+  order.clear();
+  for (engine::Layer* l : layers) {
+    if (RunsAfterProducer(l)) continue;
+    order.push_back(l);
+    for (engine::Layer* n : l->next_layers) order.push_back(n);
+  }
   return true;
 }
 
@@ -106,21 +125,24 @@ bool Network::SetInput(const NpyArray& a, std::string* error) {
 }
 
 bool Network::Reshape(engine::core::RunEnv& env, std::string* error) {
-  for (size_t i = 0; i < layers.size(); ++i) {
-    engine::Layer* l = layers[i];
+  for (engine::Layer* l : order) {
     l->last_error.clear();
-    if (!l->reshape(env))
-      return Fail(error, Named(desc_->layers[i]) + kErrNoShape +
-                             l->last_error);
+    if (!l->reshape(env)) return Fail(error, Named(*l) + kErrNoShape + l->last_error);
   }
+  // A layer without a tuned entry keeps its own choice; that is no failure.
+  for (engine::Layer* l : order) l->load_config(env);
   return true;
 }
 
 bool Network::Run(engine::core::RunEnv& env, std::string* error) {
-  for (size_t i = 0; i < layers.size(); ++i) {
-    engine::Layer* l = layers[i];
+  seconds.assign(order.size(), 0.0);
+  for (size_t i = 0; i < order.size(); ++i) {
+    engine::Layer* l = order[i];
     l->last_error.clear();
-    if (!l->run(env)) return Fail(error, Named(desc_->layers[i]) + kErrRunFailed + l->last_error);
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = l->run(env);
+    seconds[i] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!ok) return Fail(error, Named(*l) + kErrRunFailed + l->last_error);
   }
   return true;
 }

@@ -25,18 +25,24 @@ class Network {
   bool Build(const NetDescription& net, std::string* error);
   // Replaces input 0's shape and values by an array.
   bool SetInput(const NpyArray& array, std::string* error);
-  // Shape inference over all layers in order; false names the layer.
+  // Shape inference over all layers in run order, then each layer's
+  // load_config (its tuned work sizes, where the environment has some);
+  // false names the layer.
   bool Reshape(engine::core::RunEnv& env, std::string* error);
-  // Runs all layers in order; false names the layer.
+  // Runs all layers in run order, timing each; false names the layer.
   bool Run(engine::core::RunEnv& env, std::string* error);
+
+  // The layers in the order they run: description order, except that an
+  // in-place activation runs right after the layer that produces its
+  // tensor (so that a folded activation and its producer stay together).
+  std::vector<engine::Layer*> order;
+  // Seconds the last Run spent in each layer of `order`.
+  std::vector<double> seconds;
 
   engine::TensorMap tensors;
   engine::WeightMap weights;
   std::vector<engine::Layer*> layers;  // owned
   std::vector<std::string> input_names;
-
- private:
-  const NetDescription* desc_ = nullptr;
 };
 
 // "1x32x32x3"
