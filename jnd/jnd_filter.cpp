@@ -20,6 +20,7 @@ constexpr char kBadFrame[] = "Invalid frame geometry";
 constexpr char kUploadFailed[] = "Upload of the frame failed";
 constexpr char kLaunchFailed[] = "Kernel launch failed";
 constexpr char kReadFailed[] = "Read-back of the frame failed";
+constexpr char kWeightsFailed[] = "Upload of the weights failed";
 constexpr char kInitLog[] = "cl_bin_file:%s, run_mode:%d, prefer_dev_type:%d\n";
 constexpr char kCacheLoaded[] = "LoadCLKernel bin file successfully !\n";
 constexpr char kCacheStale[] = "Jnd Kernel need updated \n";
@@ -182,6 +183,8 @@ bool JndFilterCL::update_net_paras(const JNDNetWeights& weights) {
     fail(kNotInitialisedUpdate);
     return false;
   }
+  weights_set_ = weights;
+  weights_whole_ = false;
   JndPackingMode mode = plan_.packing;
   mode.s1 = s1_;
   mode.s2 = s2_;
@@ -207,6 +210,7 @@ bool JndFilterCL::update_net_paras(const JNDNetWeights& weights) {
       ok = kernels_[i]->SetArgs(2) && ok;
     }
   }
+  weights_whole_ = ok;
   return ok;
 }
 
@@ -388,6 +392,10 @@ bool JndFilterCL::process(const uint8_t* src, uint8_t* dst, int W, int H, int S,
   }
   if (src == nullptr || dst == nullptr || W <= 0 || H <= 0 || S < W) {
     fail(kBadFrame);
+    return false;
+  }
+  if (!weights_whole_ && !update_net_paras(weights_set_)) {
+    fail(kWeightsFailed);
     return false;
   }
   if (W != width_ || H != height_ || S != stride_) {

@@ -121,6 +121,11 @@ class JndFilterCL : public JndFilter {
   uint8_t* lastDst_ = nullptr;
   int weight_uploads_ = 0;
   int geometry_setups_ = 0;
+  // The set last given to update_net_paras, and whether all three weight
+  // buffers hold it.  A failed upload leaves them missing or mixed from two
+  // sets; process uploads the set again before it filters with them.
+  JNDNetWeights weights_set_{};
+  bool weights_whole_ = false;
 };
 
 }  // namespace jnd

@@ -23,6 +23,14 @@ bool SameKey(const char* key, const char* expected) {
 
 bool IsInt32(const rapidjson::Value& v) { return v.IsInt(); }
 
+// Length of a property value: up to its terminating NUL, and never past
+// the `size` bytes the host handed over, which need not include a NUL.  A
+// size of 0 says nothing about the length; the value is then read up to
+// its NUL.
+size_t ValueLength(const char* value, size_t size) {
+  return size > 0 ? strnlen(value, size) : std::strlen(value);
+}
+
 }  // namespace
 
 const DeviceProfileRow kDeviceProfileTable[kDeviceProfileSlots] = {
@@ -85,11 +93,10 @@ void PVCVideoFilter::log(int level, const char* text) {
 }
 
 int PVCVideoFilter::setProperty(const char* key, const char* value, size_t size) {
-  (void)size;
   if (value == nullptr || key == nullptr || key[0] == '\0') return -1;
   if (!SameKey(key, kPropertyKey)) return 0;
   rapidjson::Document doc;
-  doc.Parse(value);
+  doc.Parse(value, ValueLength(value, size));
   if (doc.HasParseError() || !doc.IsObject()) return -1;
 
   const auto end = doc.MemberEnd();
@@ -120,6 +127,7 @@ int PVCVideoFilter::setProperty(const char* key, const char* value, size_t size)
 }
 
 int PVCVideoFilter::setDeviceProfileProperty(const char* key, const char* value, size_t size) {
+  // Fed by setProperty with the built-in profile texts, which end in a NUL.
   (void)size;
   if (key == nullptr || value == nullptr || !SameKey(key, kDeviceProfileKey)) return 0;
   rapidjson::Document doc;

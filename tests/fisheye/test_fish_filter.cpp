@@ -236,8 +236,8 @@ TEST(FishFrames, DisabledPassesTheInputAndKeepsNoReference) {
 }
 
 TEST(FishFrames, StartGivesAFreshCorrectorThatCatchesUpOnTheFirstFrame) {
+  TestControl control;  // outlives the filter, which releases it when destroyed
   FishCorrectionVideoFilter f;
-  TestControl control;
   TestFrame frame(1280, 720);
   ASSERT_EQ(Set(f, R"({"enable":1,"ss4":-1.5})"), 0);
   EXPECT_EQ(f.corrector(), nullptr);
