@@ -56,14 +56,8 @@ bool Conv::run(core::RunEnv& env) {
   PadBias(bias, oc_n, &bias_);
 
   ConvGeometry& g = geometry_;
-  g.in_h = inputs[0]->h;
-  g.in_w = inputs[0]->w;
-  g.in_c = in_c;
-  g.out_h = out->h;
-  g.out_w = out->w;
-  g.out_c = oc_n;
-  g.kernel_h = kernel_h;
-  g.kernel_w = kernel_w;
+  SetExtents(&g, inputs[0]->h, inputs[0]->w, in_c, out->h, out->w, oc_n, kernel_h,
+             kernel_w);
   ForwardTaps(&g, stride_h, stride_w, dilation_h, dilation_w, pad_h0, pad_w0);
 
   const Epilogue e = choice.folds ? FoldActivation(this) : Epilogue{};

@@ -30,6 +30,20 @@ struct ConvGeometry {
   std::vector<int32_t> col_src;  // out_w x kernel_w: input column of tap j, or -1
 };
 
+// Extents of a layer's input and output with a kernel size; the tap tables
+// are filled by ForwardTaps or TransposedTaps.
+inline void SetExtents(ConvGeometry* g, int in_h, int in_w, int in_c, int out_h, int out_w,
+                       int out_c, int kernel_h, int kernel_w) {
+  g->in_h = in_h;
+  g->in_w = in_w;
+  g->in_c = in_c;
+  g->out_h = out_h;
+  g->out_w = out_w;
+  g->out_c = out_c;
+  g->kernel_h = kernel_h;
+  g->kernel_w = kernel_w;
+}
+
 // Tap tables of a forward convolution (in = out * stride + tap * dilation
 // - pad0) and of a transposed one (out = in * stride + tap * dilation -
 // pad0).

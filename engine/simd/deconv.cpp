@@ -28,14 +28,8 @@ bool DeConv::run(core::RunEnv& env) {
   PadBias(bias, oc_n, &bias_);
 
   ConvGeometry& g = geometry_;
-  g.in_h = inputs[0]->h;
-  g.in_w = inputs[0]->w;
-  g.in_c = in_c;
-  g.out_h = out->h;
-  g.out_w = out->w;
-  g.out_c = oc_n;
-  g.kernel_h = kernel_h;
-  g.kernel_w = kernel_w;
+  SetExtents(&g, inputs[0]->h, inputs[0]->w, in_c, out->h, out->w, oc_n, kernel_h,
+             kernel_w);
   TransposedTaps(&g, stride_h, stride_w, dilation_h, dilation_w, pad_h0, pad_w0);
 
   const Epilogue e = FoldActivation(this);

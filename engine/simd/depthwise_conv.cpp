@@ -25,14 +25,8 @@ bool DepthwiseConv::run(core::RunEnv& env) {
   PadBias(bias, c, &bias_);
 
   ConvGeometry& g = geometry_;
-  g.in_h = inputs[0]->h;
-  g.in_w = inputs[0]->w;
-  g.in_c = c;
-  g.out_h = out->h;
-  g.out_w = out->w;
-  g.out_c = c;
-  g.kernel_h = kernel_h;
-  g.kernel_w = kernel_w;
+  SetExtents(&g, inputs[0]->h, inputs[0]->w, c, out->h, out->w, c, kernel_h,
+             kernel_w);
   ForwardTaps(&g, stride_h, stride_w, dilation_h, dilation_w, pad_h0, pad_w0);
 
   const Epilogue e = FoldActivation(this);
