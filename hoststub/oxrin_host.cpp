@@ -259,10 +259,11 @@ void Host::clear() {
 
 // Loading ---------------------------------------------------------------
 
-bool LoadExtension(const std::string& path, LoadedExtension* out, std::string* error) {
+bool LoadExtension(const std::string& path, LoadedExtension* out, std::string* error,
+                   bool keep_mapped) {
   Host& host = Host::instance();
   const size_t before = host.registrations().size();
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | (keep_mapped ? RTLD_NODELETE : 0));
   if (handle == nullptr) {
     const char* e = dlerror();
     if (error) *error = std::string("cannot load ") + path + ": " + (e ? e : "unknown error");

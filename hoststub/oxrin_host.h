@@ -300,13 +300,17 @@ class OXHOST_API Host {
 };
 
 // Loads an extension library and returns the provider it registered while
-// loading.  On failure returns an empty reference and fills *error.
+// loading.  On failure returns an empty reference and fills *error.  With
+// keep_mapped the library stays mapped after UnloadExtension, until the
+// process exits, the way a host keeps the extensions it loaded: their
+// process-wide tables are meant to live until exit.
 struct LoadedExtension {
   void* handle = nullptr;
   std::string providerName;
   Ref<Provider> provider;
 };
-OXHOST_API bool LoadExtension(const std::string& path, LoadedExtension* out, std::string* error);
+OXHOST_API bool LoadExtension(const std::string& path, LoadedExtension* out, std::string* error,
+                              bool keep_mapped = false);
 // Releases the provider and unloads the library.
 OXHOST_API void UnloadExtension(LoadedExtension* ext);
 

@@ -155,7 +155,13 @@ bool g_tableCreated = false;  // guarded by PathsMutex()
 ClDispatchTable* g_processTable = nullptr;
 
 void ReleaseProcessTable() {
-  if (g_processTable != nullptr) g_processTable->ReleaseLibrary();
+  if (g_processTable == nullptr) return;
+  if (platform::KeepLibrariesAtExit()) {
+    // Slots cleared, library left mapped (leak-checking builds only).
+    static_cast<ClEntryPoints&>(*g_processTable) = ClEntryPoints();
+    return;
+  }
+  g_processTable->ReleaseLibrary();
 }
 
 ClDispatchTable* CreateProcessTable() {

@@ -102,6 +102,20 @@ std::vector<std::string> OpenClLibraryNames() {
 
 #endif
 
+bool KeepLibrariesAtExit() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#else
+  return false;
+#endif
+#else
+  return false;
+#endif
+}
+
 double TicksToMs(int64_t begin, int64_t end) {
   return static_cast<double>(end - begin) * 1000.0 / static_cast<double>(ClockTicksPerSecond());
 }

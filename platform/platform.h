@@ -36,6 +36,11 @@ int64_t ClockTicksPerSecond();
 // Milliseconds between two ClockTicks() readings.
 double TicksToMs(int64_t begin, int64_t end);
 
+// True in builds that check for leaks (AddressSanitizer): libraries loaded
+// at run time then stay mapped at exit, so what they allocated is still
+// attributed to them by name.
+bool KeepLibrariesAtExit();
+
 // The OpenCL library names tried in order: the plain name first, then the
 // absolute path of the system's copy.
 std::vector<std::string> OpenClLibraryNames();

@@ -326,7 +326,7 @@ int main(int argc, char** argv) {
   // Load the extension and create its filter.
   oxhost::LoadedExtension ext;
   const std::string ext_path = ExtensionPath(opt.ext);
-  if (!oxhost::LoadExtension(ext_path, &ext, &error)) {
+  if (!oxhost::LoadExtension(ext_path, &ext, &error, /*keep_mapped=*/true)) {
     std::fprintf(stderr, "exthost: %s\n", error.c_str());
     return kExitExtension;
   }

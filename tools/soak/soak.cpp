@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
     return kExitLoad;
   }
   oxhost::LoadedExtension ext;
-  if (!oxhost::LoadExtension(dir + "/../lib/libpercept_ext.so", &ext, &error)) {
+  if (!oxhost::LoadExtension(dir + "/../lib/libpercept_ext.so", &ext, &error, /*keep_mapped=*/true)) {
     std::fprintf(stderr, "soak: %s\n", error.c_str());
     return kExitLoad;
   }
