@@ -4,6 +4,19 @@
 
 namespace engine {
 
+void WindowParams::read_window(const int32_t* p) {
+  kernel_w = p[0];
+  kernel_h = p[1];
+  pad_w0 = p[2];
+  pad_w1 = p[3];
+  pad_h0 = p[4];
+  pad_h1 = p[5];
+  stride_w = p[6];
+  stride_h = p[7];
+  dilation_w = p[8] < 1 ? 1 : p[8];
+  dilation_h = p[9] < 1 ? 1 : p[9];
+}
+
 const char* const kErrStride = "stride below 1";
 const char* const kErrKernel = "kernel below 1";
 const char* const kErrNegativePad = "negative padding";

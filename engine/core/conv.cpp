@@ -1,7 +1,5 @@
 #include "engine/core/conv.h"
 
-#include <algorithm>
-
 #include "engine/shape.h"
 
 namespace engine {
@@ -12,17 +10,7 @@ Conv::Conv(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
 
 Conv::Conv(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights, bool transposed) {
   take_names(desc);
-  const int32_t* p = desc.params;
-  kernel_w = p[0];
-  kernel_h = p[1];
-  pad_w0 = p[2];
-  pad_w1 = p[3];
-  pad_h0 = p[4];
-  pad_h1 = p[5];
-  stride_w = p[6];
-  stride_h = p[7];
-  dilation_w = std::max(p[8], 1);
-  dilation_h = std::max(p[9], 1);
+  read_window(desc.params);
   // Three entries: two inputs whose channels follow each other, then the
   // output.
   bind_tensors(desc, tensors, tensor_count(desc) >= 3 ? 2 : 1);

@@ -2,21 +2,18 @@
 #pragma once
 
 #include "engine/layer.h"
+#include "engine/shape.h"
 
 namespace engine {
 namespace core {
 
-class Conv : public virtual Layer {
+class Conv : public virtual Layer, public WindowParams {
  public:
   Conv(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights);
   bool use_buffer_weight(opencl::clEngine* engine) override;
   bool reshape(RunEnv& env) override;
   std::string config_key() override;
 
-  int32_t kernel_w = 0, kernel_h = 0;
-  int32_t pad_w0 = 0, pad_w1 = 0, pad_h0 = 0, pad_h1 = 0;
-  int32_t stride_w = 0, stride_h = 0;
-  int32_t dilation_w = 1, dilation_h = 1;
   Tensor* weight = nullptr;
   Tensor* bias = nullptr;
 
