@@ -229,17 +229,29 @@ class Launch {
     kernel_.SetArgFloat(index_++, v);
     return *this;
   }
+  // A fixed work-group size, and a launch of exactly the given size.
+  Launch& Local(size_t x, size_t y, size_t z) {
+    kernel_.fixedLocal[0] = x;
+    kernel_.fixedLocal[1] = y;
+    kernel_.fixedLocal[2] = z;
+    exact_ = true;
+    return *this;
+  }
   // Runs to completion and checks, through the persona's count, that the
   // device received exactly one launch.  The launch has one spare work
   // item in the first two dimensions (and in the third with spare_rows),
   // as a rounded-up global size would give, which the kernel must ignore.
   // Work groups of one item keep the device compiler to one build per
-  // kernel.
+  // kernel.  After Local the launch has exactly the given size and groups.
   ::testing::AssertionResult Run(size_t gx, size_t gy, size_t gz, bool spare_rows = false) {
     if (!ok_) return ::testing::AssertionFailure() << "no kernel " << name_;
     testutil::CaptureStdout quiet;
     if (!kernel_.SetArgs()) return ::testing::AssertionFailure() << name_ << ": arguments refused";
-    kernel_.SetGlobalSize(gx + 1, gy + 1, gz + (spare_rows ? 1 : 0));
+    if (exact_) {
+      kernel_.SetGlobalSize(gx, gy, gz);
+    } else {
+      kernel_.SetGlobalSize(gx + 1, gy + 1, gz + (spare_rows ? 1 : 0));
+    }
     const size_t one[3] = {1, 1, 1};
     kernel_.SetLocalSize(one);
     const long before = testutil::EnqueueCount();
@@ -256,6 +268,7 @@ class Launch {
   opencl::ClKernel kernel_;
   int index_ = 0;
   bool ok_ = false;
+  bool exact_ = false;
 };
 
 // Window of a convolution or pooling layer.

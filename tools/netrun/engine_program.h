@@ -17,7 +17,8 @@ struct BufferVariant {
 
 // Option defines, shared prelude, then per variant: its USE_BUFFER_*
 // defines (undefining the others), the kernel-name prelude and the engine
-// sources.  KHR_SUB_GROUP only when engine.khrSubgroups.
+// sources, the shared blocks ahead of the others.  KHR_SUB_GROUP only when
+// engine.khrSubgroups.
 std::string AssembleEngineProgram(const opencl::clEngine& engine,
                                   const std::vector<BufferVariant>& variants);
 

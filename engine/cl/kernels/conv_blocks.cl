@@ -58,6 +58,17 @@ inline DATA_TYPE4 read_pixel_block(__read_only image2d_t img, int x, int row, in
   return READ_IMAGE(img, engine_sampler, (int2)(x < 0 ? -1 : x * blocks + cb, row));
 }
 
+// Component k (0 to 3) of a vector.
+inline DATA_TYPE pick_channel(DATA_TYPE4 v, int k) {
+  return k == 0 ? v.s0 : (k == 1 ? v.s1 : (k == 2 ? v.s2 : v.s3));
+}
+
+// Channel ch of pixel (x, y) of a layout-0 image with the given blocks per
+// pixel.
+inline DATA_TYPE read_channel(__read_only image2d_t img, int x, int y, int blocks, int ch) {
+  return pick_channel(READ_IMAGE(img, engine_sampler, (int2)(x * blocks + (ch >> 2), y)), ch & 3);
+}
+
 // Padding of the 3x3 stride-1 kernels, from the input image's width and
 // the output width: 1 keeps the size, 0 loses two pixels.
 inline int conv3x3_pad(__read_only image2d_t input, int in_blocks, int out_w) {
