@@ -209,6 +209,40 @@ TEST(ClConvKernels, ThreeByThreeKernelsMatchReference) {
   }
 }
 
+// The sub-group form exists where the device offers sub-groups; a second
+// engine claims them so that its program holds the kernel.  Eight lanes
+// split the input channel groups of one output value.
+TEST(ClConvKernels, SubGroupFormSharesInputGroupsAcrossEightLanes) {
+  ASSERT_NE(Engine(), nullptr);
+  opencl::clEngine sub;
+  ASSERT_TRUE(testutil::InitTestEngine(sub));
+  sub.khrSubgroups = true;
+  std::string error;
+  {
+    testutil::CaptureStdout quiet;
+    ASSERT_TRUE(netrun::BuildEngineProgram(sub, {{false, true}}, &error)) << error;
+  }
+  const FastRow rows[] = {{32, 5, 10, 4, 1}, {64, 12, 3, 5, 5}, {96, 3, 17, 3, 0}};
+  Rng rng(39);
+  for (const FastRow& r : rows) {
+    const Window g{3, 3, 1, 1, 1, 1, 1, 1, 1, 1};
+    const ConvProblem p = MakeProblem(rng, r.in_c, r.out_c, r.w, r.h, g, r.act);
+    SCOPED_TRACE(Describe(p, "conv3x3_s1x1_n1_x1_sub_group8_buf_out"));
+    const Nhwc ref = p.Ref();
+    DeviceMem dev(&sub);
+    auto in = dev.Image(0, p.input);
+    auto weight = dev.Image(0, p.weight);
+    auto bias = dev.Halves(engine::cl::PackBiasHalves(p.bias.data(), p.weight.n));
+    auto out = dev.OutputBuffer(1, ref.h, ref.w, ref.c);
+    ASSERT_TRUE(Launch(&sub, "conv3x3_s1x1_n1_x1_sub_group8_buf_out")
+                    .Mem(*in).Mem(*out).Mem(*weight).Mem(*bias)
+                    .Short(p.input.c).Short(ref.c).Short(ref.w).Short(p.input.h).Short(p.act)
+                    .Local(8, 1, 1)
+                    .Run(8, static_cast<size_t>(ref.c) * ref.w, static_cast<size_t>(ref.h)));
+    EXPECT_TRUE(Matches(dev.ReadBuffer(*out, 1, ref.h, ref.w, ref.c), ref));
+  }
+}
+
 // ---- byte input ------------------------------------------------------------
 
 struct ByteRow {

@@ -47,9 +47,18 @@ __kernel void KERNEL_NAME(conv3x3_s1x1_n1_x1)(__read_only image2d_t input,
 }
 
 #ifdef KHR_SUB_GROUP
+// Eight lanes share one output: lane l sums input groups l, l + 8, ...
+// With the device compiler's sub-group functions the lanes are one
+// sub-group (local size 8 in dimension 0); without them the kernel
+// requires work groups of exactly 8 x 1 x 1 and adds through local memory.
+#ifdef cl_khr_subgroups
 #pragma OPENCL EXTENSION cl_khr_subgroups : enable
+#define SUB_GROUP8_ATTRIBUTE
+#else
+#define SUB_GROUP8_ATTRIBUTE __attribute__((reqd_work_group_size(8, 1, 1)))
+#endif
 
-__kernel void KERNEL_NAME(conv3x3_s1x1_n1_x1_sub_group8)(
+__kernel SUB_GROUP8_ATTRIBUTE void KERNEL_NAME(conv3x3_s1x1_n1_x1_sub_group8)(
     __read_only image2d_t input, OUTPUT_MEM_TYPE output, WEIGHT_MEM_TYPE weight,
     __global const half *bias, __private const short in_channels,
     __private const short out_channels, __private const short out_w,
@@ -80,7 +89,16 @@ __kernel void KERNEL_NAME(conv3x3_s1x1_n1_x1_sub_group8)(
       }
     }
   }
-  const float sum = sub_group_reduce_add((float)(acc.s0 + acc.s1 + acc.s2 + acc.s3));
+  const float part = (float)(acc.s0 + acc.s1 + acc.s2 + acc.s3);
+#ifdef cl_khr_subgroups
+  const float sum = sub_group_reduce_add(part);
+#else
+  __local float lanes[8];
+  lanes[lane] = part;
+  barrier(CLK_LOCAL_MEM_FENCE);
+  float sum = 0.0f;
+  for (int l = 0; l < 8; ++l) sum += lanes[l];
+#endif
   if (active && lane == 0) {
     DATA_TYPE v = (DATA_TYPE)sum + VLD(oc, bias);
     v = activate_scalar(v, activation_flag);
