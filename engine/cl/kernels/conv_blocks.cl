@@ -1,6 +1,11 @@
 // Blocks shared by the layer kernels: the sampler, activations,
 // multiply-accumulate blocks and the output functions for images (layout 0)
 // and NHWC half buffers.  Compiled once per program.
+//
+// The layer kernels work on one image (n = 1): the third global dimension
+// runs over output rows.  Image outputs skip rows past the image; buffer
+// outputs rely on an exact third dimension (no kernel takes out_h except
+// where its argument list has it).
 #ifndef ENGINE_CONV_BLOCKS_CL
 #define ENGINE_CONV_BLOCKS_CL
 

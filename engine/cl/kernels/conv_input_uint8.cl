@@ -1,10 +1,10 @@
-// Convolutions whose input is the network's 8-bit NHWC buffer: channel k
-// of a byte b is read as (b - mean_k) * scale_k (channels past 2 take the
-// third pair).  Weights are the layout-6 texels flattened into a constant
-// half buffer (value q of texel (x, y) at ((y * kw * in_c + x) * 4 + q)),
-// bias a constant half buffer padded to whole channel groups.  Work item:
-// channel group ob, pixels 4 * xg .. 4 * xg + 3 of row y.
-// Global size ceil(out_c / 4), ceil(out_w / 4), out_h.
+// Convolutions (dilation 1) whose input is the network's 8-bit NHWC
+// buffer: channel k of a byte b is read as (b - mean_k) * scale_k
+// (channels past 2 take the third pair).  Weights are the layout-6 texels
+// flattened into a constant half buffer (value q of texel (x, y) at
+// ((y * kw * in_c + x) * 4 + q)), bias a constant half buffer padded to
+// whole channel groups.  Work item: channel group ob, pixels 4 * xg ..
+// 4 * xg + 3 of row y.  Global size ceil(out_c / 4), ceil(out_w / 4), out_h.
 #ifndef ENGINE_CONV_INPUT_UINT8_CL
 #define ENGINE_CONV_INPUT_UINT8_CL
 
