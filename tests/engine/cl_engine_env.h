@@ -27,9 +27,16 @@
 
 namespace testutil {
 
+// The library the tests reach OpenCL through; null for the system's own
+// (a test target built without OXRIN_PERSONA_LIBRARY).
 inline const char* EngineTestClLibrary() {
   const char* lib = std::getenv("OXRIN_TEST_CL_LIBRARY");
-  return lib != nullptr ? lib : OXRIN_PERSONA_LIBRARY;
+  if (lib != nullptr) return lib;
+#ifdef OXRIN_PERSONA_LIBRARY
+  return OXRIN_PERSONA_LIBRARY;
+#else
+  return nullptr;
+#endif
 }
 
 // Points the process-wide OpenCL table at the counting library; call
@@ -38,7 +45,7 @@ inline void SelectCountingClLibrary() {
   static bool done = false;
   if (done) return;
   done = true;
-  opencl::SetProcessClLibraryPaths({EngineTestClLibrary()});
+  if (const char* lib = EngineTestClLibrary()) opencl::SetProcessClLibraryPaths({lib});
   CaptureStdout quiet;
   opencl::ProcessClTable();
 }
@@ -46,7 +53,8 @@ inline void SelectCountingClLibrary() {
 // Kernels enqueued so far through the persona library; -1 when another
 // library is in use.
 inline long EnqueueCount() {
-  static persona_counter_fn count = [] {
+  static persona_counter_fn count = []() -> persona_counter_fn {
+    if (EngineTestClLibrary() == nullptr) return nullptr;
     void* lib = dlopen(EngineTestClLibrary(), RTLD_NOW | RTLD_NOLOAD);
     return lib == nullptr ? nullptr
                           : reinterpret_cast<persona_counter_fn>(dlsym(lib, "persona_enqueue_count"));

@@ -361,7 +361,9 @@ TEST(ClLayerKernels, SoftmaxNormalisesEachPixel) {
     ASSERT_TRUE(Launch(engine, "softmax").Mem(*input).Mem(*out).Short(c).Short(10).Short(3).Run(10, 3, 1));
     const Nhwc got = dev.ReadBuffer(*out, 1, 3, 10, c);
     EXPECT_TRUE(Matches(got, ref));
-    if (c == 3) EXPECT_NEAR(got.v[0], 1.0 / 3.0, 1.0 / 3.0 / 1024);
+    if (c == 3) {
+      EXPECT_NEAR(got.v[0], 1.0 / 3.0, 1.0 / 3.0 / 1024);
+    }
   }
 }
 
