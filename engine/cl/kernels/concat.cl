@@ -62,7 +62,6 @@ inline float concat_buffer_channel(__global const half *in0, __global const half
 }
 
 #define CONCAT_BUFFER_BODY(c0, c1, c2, c3)                                                     \
-  EMPTY_KERNEL                                                                                \
   const int ch = get_global_id(0);                                                            \
   const int x = get_global_id(1);                                                             \
   const int y = get_global_id(2);                                                             \
@@ -76,6 +75,7 @@ inline float concat_buffer_channel(__global const half *in0, __global const half
 __kernel void concat2_buf(__global const half *input0, __global const half *input1,
                           __global half *output, GLOBAL_WORK_GROUP_SIZE_DIM3,
                           __private const short in_channels0, __private const short in_channels1) {
+  EMPTY_KERNEL
   __global const half *input2 = input1;
   __global const half *input3 = input1;
   CONCAT_BUFFER_BODY(in_channels0, in_channels1, 0, 0)
@@ -86,6 +86,7 @@ __kernel void concat3_buf(__global const half *input0, __global const half *inpu
                           GLOBAL_WORK_GROUP_SIZE_DIM3, __private const short in_channels0,
                           __private const short in_channels1,
                           __private const short in_channels2) {
+  EMPTY_KERNEL
   __global const half *input3 = input2;
   CONCAT_BUFFER_BODY(in_channels0, in_channels1, in_channels2, 0)
 }
@@ -96,13 +97,13 @@ __kernel void concat4_buf(__global const half *input0, __global const half *inpu
                           __private const short in_channels0, __private const short in_channels1,
                           __private const short in_channels2,
                           __private const short in_channels3) {
+  EMPTY_KERNEL
   CONCAT_BUFFER_BODY(in_channels0, in_channels1, in_channels2, in_channels3)
 }
 #endif  // ENGINE_CONCAT_CL
 
 // Image kernels: x bound and output width from global_size_dim1.
 #define CONCAT_IMAGE_PROLOGUE(c0, c1, c2, c3)                                                  \
-  EMPTY_KERNEL                                                                                \
   const int ob = get_global_id(0);                                                            \
   const int x = get_global_id(1);                                                             \
   const int y = get_global_id(2);                                                             \
@@ -113,6 +114,7 @@ __kernel void KERNEL_NAME(concat2)(__read_only image2d_t input0, __read_only ima
                                    OUTPUT_MEM_TYPE output, GLOBAL_WORK_GROUP_SIZE_DIM3,
                                    __private const short in_channels0,
                                    __private const short in_channels1) {
+  EMPTY_KERNEL
   CONCAT_IMAGE_PROLOGUE(in_channels0, in_channels1, 0, 0)
   const DATA_TYPE4 v = concat_whole_group(input0, input1, input1, input1, in_channels0,
                                           in_channels1, 0, 0, x, y, ob);
@@ -124,6 +126,7 @@ __kernel void KERNEL_NAME(concat3)(__read_only image2d_t input0, __read_only ima
                                    GLOBAL_WORK_GROUP_SIZE_DIM3, __private const short in_channels0,
                                    __private const short in_channels1,
                                    __private const short in_channels2) {
+  EMPTY_KERNEL
   CONCAT_IMAGE_PROLOGUE(in_channels0, in_channels1, in_channels2, 0)
   const DATA_TYPE4 v = concat_whole_group(input0, input1, input2, input2, in_channels0,
                                           in_channels1, in_channels2, 0, x, y, ob);
@@ -137,6 +140,7 @@ __kernel void KERNEL_NAME(concat4)(__read_only image2d_t input0, __read_only ima
                                    __private const short in_channels1,
                                    __private const short in_channels2,
                                    __private const short in_channels3) {
+  EMPTY_KERNEL
   CONCAT_IMAGE_PROLOGUE(in_channels0, in_channels1, in_channels2, in_channels3)
   const DATA_TYPE4 v = concat_whole_group(input0, input1, input2, input3, in_channels0,
                                           in_channels1, in_channels2, in_channels3, x, y, ob);
@@ -150,6 +154,7 @@ __kernel void KERNEL_NAME(concat3_X4_2_2)(__read_only image2d_t input0,
                                           __private const short in_channels0,
                                           __private const short in_channels1,
                                           __private const short in_channels2) {
+  EMPTY_KERNEL
   CONCAT_IMAGE_PROLOGUE(in_channels0, in_channels1, in_channels2, 0)
   const DATA_TYPE4 v = concat_group(input0, input1, input2, input2, in_channels0, in_channels1,
                                     in_channels2, 0, x, y, ob);
@@ -163,6 +168,7 @@ __kernel void KERNEL_NAME(concat3_X2_3_3)(__read_only image2d_t input0,
                                           __private const short in_channels0,
                                           __private const short in_channels1,
                                           __private const short in_channels2) {
+  EMPTY_KERNEL
   CONCAT_IMAGE_PROLOGUE(in_channels0, in_channels1, in_channels2, 0)
   const DATA_TYPE4 v = concat_group(input0, input1, input2, input2, in_channels0, in_channels1,
                                     in_channels2, 0, x, y, ob);

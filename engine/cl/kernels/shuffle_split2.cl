@@ -29,7 +29,6 @@ inline DATA_TYPE4 shuffle_split2_group(__read_only image2d_t in0, __read_only im
 #endif  // ENGINE_SHUFFLE_SPLIT2_CL
 
 #define SHUFFLE_SPLIT2_BODY(two_groups)                                                         \
-  EMPTY_KERNEL                                                                                 \
   const int ob = get_global_id(0);                                                             \
   const int x = get_global_id(1);                                                              \
   const int y = get_global_id(2);                                                              \
@@ -54,6 +53,7 @@ __kernel void KERNEL_NAME(shuffle_split2_half)(__read_only image2d_t input0,
                                                __private const short out_channels,
                                                __private const short out_w,
                                                __private const short num_outputs) {
+  EMPTY_KERNEL
   SHUFFLE_SPLIT2_BODY(0)
 }
 
@@ -63,5 +63,6 @@ __kernel void KERNEL_NAME(shuffle_split2_2)(__read_only image2d_t input0,
                                             __private const short out_channels,
                                             __private const short out_w,
                                             __private const short num_outputs) {
+  EMPTY_KERNEL
   SHUFFLE_SPLIT2_BODY(1)
 }
