@@ -1,22 +1,26 @@
 // State every OpenCL layer shares: its kernel runner, where it runs and in
-// which memory forms it exchanges tensors.
+// which memory forms it exchanges tensors, and the common run step that
+// moves tensors between host and device at the border between OpenCL and
+// CPU layers.
 #pragma once
 
 #include <array>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/layer.h"
 #include "opencl/cl_kernel.h"
+#include "opencl/cl_memory.h"
 
 namespace engine {
 namespace cl {
 
 // Tensor forms on the device.
-constexpr int kModeHalfBuffer = 0;
-constexpr int kModeHalfImage = 1;
-constexpr int kModeByteBuffer = 2;
+constexpr int kModeHalfBuffer = 0;  // NHWC halves, exactly c per pixel
+constexpr int kModeHalfImage = 1;   // RGBA half image in layout 0
+constexpr int kModeByteBuffer = 2;  // NHWC bytes
 
 using WorkGroupTable = std::map<std::string, std::array<size_t, 3>>;
 
@@ -37,14 +41,72 @@ class Base : public virtual Layer {
   // The tuned work-group line dump_config prints.
   std::string config_line() const;
 
+  // Whether the output tensor t of this layer stays on the device after a
+  // run: this layer ran there, every activation working on t in place was
+  // applied by the kernel, t has consumers, and each of them is an OpenCL
+  // layer on the device that reads t in the form this layer writes it.
+  // Producer and consumers decide by this one rule, so a consumer never
+  // reads memory that its producer did not fill.
+  bool output_stays_on_device(const Tensor* t) const;
+  // The device form this layer reads input t in.
+  virtual int input_form(const Tensor* t) const;
+  // The device form this layer writes output t in.
+  virtual int output_form(const Tensor* t) const;
+
   opencl::ClKernel kernel;
   bool on_device = false;
   int input_mode = kModeHalfImage;
   int output_mode = kModeHalfImage;
   bool prepared = false;
+  // The activation_flag handed to the kernel (1 or 5: applied in the
+  // kernel; 0: none).
+  int activation_flag = 0;
+
+ protected:
+  // Leaves the device: the layer's runs take the CPU computation.
+  void stay_on_host();
+  // The kernel's activation_flag for this layer's first in-place
+  // activation: its kind when it is 1 or 5 and the kernel takes the flag.
+  int device_activation_flag() const;
+  // Creates the device memory of output i in this layer's output form
+  // (kept in the tensor, which owns it).  false when the device refuses.
+  bool create_output_memory(size_t i, opencl::clEngine* engine);
+  // The common run step: brings inputs to the device where needed, binds
+  // the memory objects to the kernel arguments named by input_args and
+  // output_args, launches (or tunes), marks a kernel-applied activation as
+  // fused, and reads outputs back where a host consumer needs them.
+  bool run_device(core::RunEnv& env);
+  // Whether the kernel applies activation_flag (only some kernels take it).
+  virtual bool kernel_takes_activation() const { return true; }
+
+  // Kernel argument index of each input's and output's memory object.
+  std::vector<int> input_args;
+  std::vector<int> output_args;
+
+ private:
+  bool upload(size_t i, opencl::clEngine* engine, cl_mem* mem);
+  bool read_back(Tensor* t, opencl::clEngine* engine);
+
+  std::vector<std::unique_ptr<opencl::ClMemory>> staged_;
+  std::vector<uint16_t> halves_;
 };
 
+// Whether t's values are current on the host before its consumers run:
+// false only when its producer keeps it on the device.
+bool HostHolds(const Tensor* t);
+
+// The largest 2D image width the engine's device accepts (0 when unknown).
+size_t MaxImageWidth(opencl::clEngine* engine);
+
+// Half-precision copies on the device.
+// A buffer of halves (zero-padded to a multiple of 4 values).
+bool UploadHalfBuffer(opencl::ClMemory* mem, const std::vector<uint16_t>& halves);
+// An RGBA half image of the given texels (width x height x 4 halves).
+bool UploadHalfImage(opencl::ClMemory* mem, int width, int height,
+                     const std::vector<uint16_t>& texels);
+
 extern const char* const kConfigLineFormat;  // "{\"%s\",{%zu,%zu,%zu}},"
+extern const char* const kErrNoDeviceMemory;  // "device memory missing or refused"
 
 }  // namespace cl
 }  // namespace engine

@@ -1,6 +1,9 @@
-// OpenCL level of DeConv: kernel choice and launch arrive with the device
-// kernels; until then the layer stays off the device.
+// OpenCL level of DeConv: stride-2 transposed convolutions with an even
+// kernel width on whole input texels and output widths in multiples of 4;
+// everything else runs on the CPU.
 #pragma once
+
+#include <memory>
 
 #include "engine/cl/base.h"
 #include "engine/simd/deconv.h"
@@ -16,6 +19,16 @@ class DeConv : public simd::DeConv, public Base {
   bool use_buffer_weight(opencl::clEngine* engine) override {
     return simd::DeConv::use_buffer_weight(engine);
   }
+  bool reshape(core::RunEnv& env) override;
+  bool run(core::RunEnv& env) override;
+
+ protected:
+  // The transposed kernels take no activation flag.
+  bool kernel_takes_activation() const override { return false; }
+
+ private:
+  bool prepare(core::RunEnv& env);
+  std::unique_ptr<opencl::ClMemory> weight_mem_, bias_mem_;
 };
 
 }  // namespace cl

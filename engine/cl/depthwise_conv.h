@@ -1,6 +1,10 @@
-// OpenCL level of DepthwiseConv: kernel choice and launch arrive with the device
-// kernels; until then the layer stays off the device.
+// OpenCL level of DepthwiseConv: the 3x3 kernels for a leading padding of
+// one at stride 1 or 2 (and the two-input 3x3 stride-1 form), the general
+// kernel otherwise; channel counts that are no multiple of 4, dilations and
+// byte inputs run on the CPU.
 #pragma once
+
+#include <memory>
 
 #include "engine/cl/base.h"
 #include "engine/simd/depthwise_conv.h"
@@ -16,7 +20,17 @@ class DepthwiseConv : public simd::DepthwiseConv, public Base {
   bool use_buffer_weight(opencl::clEngine* engine) override {
     return simd::DepthwiseConv::use_buffer_weight(engine);
   }
+  bool reshape(core::RunEnv& env) override;
+  bool run(core::RunEnv& env) override;
+
+ private:
+  bool prepare(core::RunEnv& env);
+  std::unique_ptr<opencl::ClMemory> weight_mem_, bias_mem_;
 };
+
+// The packed 32-bit argument of the 3x3 depthwise kernels: output channels
+// from bit 18, output width in bits 4 to 17, activation flag in bits 0 to 3.
+int32_t PackDepthwiseParas(int out_c, int out_w, int activation_flag);
 
 }  // namespace cl
 }  // namespace engine

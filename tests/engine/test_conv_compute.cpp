@@ -14,128 +14,13 @@
 #include "engine/core/conv.h"
 #include "engine/cpu_info.h"
 #include "engine/simd/conv.h"
+#include "tests/engine/cl_device.h"
+#include "tests/engine/conv_reference.h"
 #include "tests/engine/engine_test_util.h"
 
 namespace {
 
-// Float accumulation against double: allowed error per output value is
-// kRelTol times the sum of the absolute products, plus kAbsTol.
-constexpr double kRelTol = 1e-5;
-constexpr double kAbsTol = 1e-6;
-
-struct Geometry {
-  int kw, kh, pw0, pw1, ph0, ph1, sw, sh, dw, dh;
-};
-
-struct Plane {
-  int h, w, c;
-  std::vector<double> v;
-  double& at(int y, int x, int k) { return v[(static_cast<size_t>(y) * w + x) * c + k]; }
-};
-
-// Reference values and, per value, the sum of the absolute products.
-struct Expected {
-  Plane value, magnitude;
-};
-
-// out[y][x][oc] = bias[oc] + sum w[oc][i][j][ic] * in[y*sh + i*dh - ph0]
-// [x*sw + j*dw - pw0][ic]; depthwise: ic = oc only, w[oc][i][j][0].
-Expected RefForward(const std::vector<float>& in, int ih, int iw, int ic,
-                    const std::vector<float>& w, const std::vector<float>& bias, int oc,
-                    const Geometry& g, bool depthwise) {
-  const int oh = (ih + g.ph0 + g.ph1 - (g.kh - 1) * g.dh - 1) / g.sh + 1;
-  const int ow = (iw + g.pw0 + g.pw1 - (g.kw - 1) * g.dw - 1) / g.sw + 1;
-  Expected e{{oh, ow, oc, std::vector<double>(static_cast<size_t>(oh) * ow * oc)},
-             {oh, ow, oc, std::vector<double>(static_cast<size_t>(oh) * ow * oc)}};
-  const int wc = depthwise ? 1 : ic;
-  for (int y = 0; y < oh; ++y)
-    for (int x = 0; x < ow; ++x)
-      for (int o = 0; o < oc; ++o) {
-        double sum = bias[o], mag = std::fabs(bias[o]);
-        for (int i = 0; i < g.kh; ++i)
-          for (int j = 0; j < g.kw; ++j) {
-            const int yy = y * g.sh + i * g.dh - g.ph0, xx = x * g.sw + j * g.dw - g.pw0;
-            if (yy < 0 || yy >= ih || xx < 0 || xx >= iw) continue;
-            for (int k = 0; k < wc; ++k) {
-              const int src_c = depthwise ? o : k;
-              const double p = static_cast<double>(w[((static_cast<size_t>(o) * g.kh + i) * g.kw + j) * wc + k]) *
-                               in[(static_cast<size_t>(yy) * iw + xx) * ic + src_c];
-              sum += p;
-              mag += std::fabs(p);
-            }
-          }
-        e.value.at(y, x, o) = sum;
-        e.magnitude.at(y, x, o) = mag;
-      }
-  return e;
-}
-
-// Each input pixel scattered over a kernel window at stride spacing:
-// out[iy*sh + i*dh - ph0][ix*sw + j*dw - pw0][oc] += w[ic][i][j][oc] * in.
-Expected RefTransposed(const std::vector<float>& in, int ih, int iw, int ic,
-                       const std::vector<float>& w, const std::vector<float>& bias, int oc,
-                       const Geometry& g) {
-  const int oh = (ih - 1) * g.sh + (g.kh - 1) * g.dh + 1 - g.ph0 - g.ph1;
-  const int ow = (iw - 1) * g.sw + (g.kw - 1) * g.dw + 1 - g.pw0 - g.pw1;
-  Expected e{{oh, ow, oc, std::vector<double>(static_cast<size_t>(oh) * ow * oc)},
-             {oh, ow, oc, std::vector<double>(static_cast<size_t>(oh) * ow * oc)}};
-  for (int y = 0; y < oh; ++y)
-    for (int x = 0; x < ow; ++x)
-      for (int o = 0; o < oc; ++o) {
-        e.value.at(y, x, o) = bias[o];
-        e.magnitude.at(y, x, o) = std::fabs(bias[o]);
-      }
-  for (int iy = 0; iy < ih; ++iy)
-    for (int ix = 0; ix < iw; ++ix)
-      for (int i = 0; i < g.kh; ++i)
-        for (int j = 0; j < g.kw; ++j) {
-          const int y = iy * g.sh + i * g.dh - g.ph0, x = ix * g.sw + j * g.dw - g.pw0;
-          if (y < 0 || y >= oh || x < 0 || x >= ow) continue;
-          for (int k = 0; k < ic; ++k)
-            for (int o = 0; o < oc; ++o) {
-              const double p = static_cast<double>(w[((static_cast<size_t>(k) * g.kh + i) * g.kw + j) * oc + o]) *
-                               in[(static_cast<size_t>(iy) * iw + ix) * ic + k];
-              e.value.at(y, x, o) += p;
-              e.magnitude.at(y, x, o) += std::fabs(p);
-            }
-        }
-  return e;
-}
-
-double Activate(double x, int kind, double alpha) {
-  switch (kind) {
-    case 1: return x > 0 ? x : 0;
-    case 2: return std::max(std::min(x, alpha), 0.0);
-    case 5: return 1 / (1 + std::exp(-x));
-    case 6: return x < 0 ? x * alpha : x;
-    default: return x;
-  }
-}
-
-std::vector<float> Random(std::mt19937* rng, size_t n, float lo, float hi) {
-  std::uniform_real_distribution<float> d(lo, hi);
-  std::vector<float> v(n);
-  for (float& x : v) x = d(*rng);
-  return v;
-}
-
-// Compares a layer's output tensor with the reference; returns the number
-// of values out of tolerance (reporting the first few).
-int Mismatches(const engine::Tensor& out, const Expected& e, int act, double alpha) {
-  EXPECT_EQ(out.h, e.value.h);
-  EXPECT_EQ(out.w, e.value.w);
-  EXPECT_EQ(out.c, e.value.c);
-  if (out.h != e.value.h || out.w != e.value.w || out.c != e.value.c || out.host_data == nullptr)
-    return -1;
-  int bad = 0;
-  for (size_t i = 0; i < e.value.v.size(); ++i) {
-    const double want = Activate(e.value.v[i], act, alpha);
-    const double tol = kRelTol * e.magnitude.v[i] + kAbsTol;
-    if (std::fabs(out.host_data[i] - want) > tol && ++bad <= 3)
-      ADD_FAILURE() << "value " << i << ": got " << out.host_data[i] << ", want " << want;
-  }
-  return bad;
-}
+using namespace convref;
 
 struct ComputeCase {
   const char* label;
@@ -149,10 +34,11 @@ std::ostream& operator<<(std::ostream& os, const ComputeCase& c) { return os << 
 // Builds the layer with random inputs (negative ones included), weights
 // and a non-zero bias, runs it on the plain or the wide path and checks it
 // against the reference.
-void CheckCase(const ComputeCase& c, bool generic) {
+void CheckCase(const ComputeCase& c, bool generic, opencl::clEngine* device = nullptr) {
   std::mt19937 rng(std::hash<std::string>()(c.label) & 0xFFFFFFFF);
   enginetest::Bench b;
   b.env.generic_cpu = generic;
+  b.env.engine = device;
   const bool depthwise = std::string(c.type) == "DepthwiseConv";
   const bool transposed = std::string(c.type) == "ConvTranspose";
   engine::Tensor& x = b.Input("x", 1, c.h, c.w, c.in_c);
@@ -170,10 +56,19 @@ void CheckCase(const ComputeCase& c, bool generic) {
                             {g.kw, g.kh, g.pw0, g.pw1, g.ph0, g.ph1, g.sw, g.sh, g.dw, g.dh},
                             {"w", "b"}});
   ASSERT_NE(l, nullptr);
-  ASSERT_TRUE(l->reshape(b.env)) << l->last_error;
+  bool shaped = false;
+  {
+    testutil::CaptureStdout quiet;  // kernel creation logs its work-group size
+    shaped = l->reshape(b.env);
+  }
+  ASSERT_TRUE(shaped) << l->last_error;
   ASSERT_TRUE(l->run(b.env)) << l->last_error;
   const Expected e = transposed ? RefTransposed(in, c.h, c.w, c.in_c, w, bias, c.out_c, g)
                                 : RefForward(in, c.h, c.w, c.in_c, w, bias, c.out_c, g, depthwise);
+  if (l->placement.compare(0, 3, "cl:") == 0) {
+    EXPECT_EQ(Mismatches(*l->outputs[0], e, 0, 0, 2e-3, 1e-3), 0) << l->placement;
+    return;
+  }
   EXPECT_EQ(Mismatches(*l->outputs[0], e, 0, 0), 0);
   const bool wide = !generic && engine::cpu_info().avx_fma;
   EXPECT_NE(l->placement.find(wide ? "_wide" : "_plain"), std::string::npos) << l->placement;
@@ -186,6 +81,13 @@ TEST_P(Compute, PlainPathMatchesReference) { CheckCase(GetParam(), true); }
 TEST_P(Compute, WidePathMatchesReference) {
   if (!engine::cpu_info().avx_fma) GTEST_SKIP() << "this processor has no AVX+FMA";
   CheckCase(GetParam(), false);
+}
+
+// The same shapes at the OpenCL level: on the device where a kernel fits
+// (half-precision tolerance), else on the CPU (float tolerance).
+TEST_P(Compute, DeviceLevelMatchesReference) {
+  ASSERT_NE(cltest::Device(), nullptr);
+  CheckCase(GetParam(), false, cltest::Device());
 }
 
 // Geometry: kernel w, h; pads w0, w1, h0, h1; strides w, h; dilations w, h.

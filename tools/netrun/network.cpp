@@ -4,6 +4,7 @@
 #include <cstring>
 #include <set>
 
+#include "engine/cl/base.h"
 #include "engine/registry.h"
 
 namespace netrun {
@@ -136,6 +137,7 @@ bool Network::Reshape(engine::core::RunEnv& env, std::string* error) {
 
 bool Network::Run(engine::core::RunEnv& env, std::string* error) {
   seconds.assign(order.size(), 0.0);
+  device_timed.assign(order.size(), false);
   for (size_t i = 0; i < order.size(); ++i) {
     engine::Layer* l = order[i];
     l->last_error.clear();
@@ -143,6 +145,11 @@ bool Network::Run(engine::core::RunEnv& env, std::string* error) {
     const bool ok = l->run(env);
     seconds[i] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!ok) return Fail(error, Named(*l) + kErrRunFailed + l->last_error);
+    const auto* d = dynamic_cast<const engine::cl::Base*>(l);
+    if (env.profile && d != nullptr && d->on_device && d->kernel.endNs > d->kernel.startNs) {
+      seconds[i] = static_cast<double>(d->kernel.endNs - d->kernel.startNs) * 1e-9;
+      device_timed[i] = true;
+    }
   }
   return true;
 }

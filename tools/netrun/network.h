@@ -36,8 +36,11 @@ class Network {
   // in-place activation runs right after the layer that produces its
   // tensor (so that a folded activation and its producer stay together).
   std::vector<engine::Layer*> order;
-  // Seconds the last Run spent in each layer of `order`.
+  // Seconds the last Run spent in each layer of `order`: the kernel's
+  // execution from OpenCL profiling for a layer that ran on the device with
+  // profiling on (device_timed), else the wall time of its run.
   std::vector<double> seconds;
+  std::vector<bool> device_timed;
 
   engine::TensorMap tensors;
   engine::WeightMap weights;

@@ -137,8 +137,10 @@ bool ReadNpy(const std::string& path, NpyArray* out, std::string* error) {
   return true;
 }
 
-bool WriteNpy(const std::string& path, const std::vector<int64_t>& shape, const float* values,
-              std::string* error) {
+namespace {
+
+bool WriteArray(const std::string& path, const std::vector<int64_t>& shape, const char* descr,
+                const void* values, size_t element_size, std::string* error) {
   std::string dims;
   int64_t count = 1;
   for (int64_t e : shape) {
@@ -147,7 +149,8 @@ bool WriteNpy(const std::string& path, const std::vector<int64_t>& shape, const 
   }
   // "(1, 2, 3)", "(5,)"
   if (!shape.empty()) dims.resize(dims.size() - (shape.size() > 1 ? 2 : 1));
-  std::string header = "{'descr': '<f4', 'fortran_order': False, 'shape': (" + dims + "), }";
+  std::string header =
+      std::string("{'descr': '") + descr + "', 'fortran_order': False, 'shape': (" + dims + "), }";
   // Magic, version, length and header padded with blanks to 64 bytes,
   // ending in a newline.
   const size_t unpadded = kMagicSize + 4 + header.size() + 1;
@@ -160,9 +163,22 @@ bool WriteNpy(const std::string& path, const std::vector<int64_t>& shape, const 
   bool ok = std::fwrite(kMagic, 1, kMagicSize, f) == kMagicSize &&
             std::fwrite(pre, 1, 4, f) == 4 &&
             std::fwrite(header.data(), 1, header.size(), f) == header.size() &&
-            std::fwrite(values, 4, static_cast<size_t>(count), f) == static_cast<size_t>(count);
+            std::fwrite(values, element_size, static_cast<size_t>(count), f) ==
+                static_cast<size_t>(count);
   ok = (std::fclose(f) == 0) && ok;
   return ok ? true : Fail(error, "cannot write " + path);
+}
+
+}  // namespace
+
+bool WriteNpy(const std::string& path, const std::vector<int64_t>& shape, const float* values,
+              std::string* error) {
+  return WriteArray(path, shape, "<f4", values, sizeof(float), error);
+}
+
+bool WriteNpyU8(const std::string& path, const std::vector<int64_t>& shape, const uint8_t* values,
+                std::string* error) {
+  return WriteArray(path, shape, "|u1", values, 1, error);
 }
 
 }  // namespace netrun

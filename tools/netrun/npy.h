@@ -22,6 +22,8 @@ bool ParseNpy(const uint8_t* data, size_t size, NpyArray* out, std::string* erro
 bool ReadNpy(const std::string& path, NpyArray* out, std::string* error);
 bool WriteNpy(const std::string& path, const std::vector<int64_t>& shape, const float* values,
               std::string* error);
+bool WriteNpyU8(const std::string& path, const std::vector<int64_t>& shape, const uint8_t* values,
+                std::string* error);
 
 // The shape as n, h, w, c: fewer than four dimensions are padded with
 // leading 1s; false for more than four or an extent outside 1..2^31-1.

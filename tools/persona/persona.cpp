@@ -173,6 +173,29 @@ std::string PersonaExtensions(const Persona& p, const std::string& real) {
 
 std::atomic<long> g_live{0};
 std::atomic<long> g_enqueues{0};
+// Successful NDRange enqueues by kernel function name, in a fixed table:
+// counting must not allocate, since tests count the allocations of the
+// code that enqueues.
+struct NamedCount {
+  char name[128];
+  long count;
+};
+constexpr int kNamedCounts = 512;
+std::mutex g_namedMutex;
+NamedCount g_namedEnqueues[kNamedCounts];
+int g_namedUsed = 0;
+
+// The entry of a name, created when missing; null when the table is full.
+NamedCount* FindNamed(const char* name, bool create) {
+  for (int i = 0; i < g_namedUsed; ++i)
+    if (std::strcmp(g_namedEnqueues[i].name, name) == 0) return &g_namedEnqueues[i];
+  if (!create || g_namedUsed == kNamedCounts) return nullptr;
+  NamedCount* e = &g_namedEnqueues[g_namedUsed++];
+  std::snprintf(e->name, sizeof e->name, "%s", name);
+  e->count = 0;
+  return e;
+}
+
 
 std::atomic<bool> g_faultArmed{false};
 std::mutex g_faultMutex;
@@ -436,13 +459,28 @@ extern "C" OX_EXPORT cl_context CL_API_CALL clCreateContextFromType(
   return forward_clCreateContextFromType(properties, device_type, pfn_notify, user_data, errcode_ret);
 }
 
+// Counts an enqueue under its kernel's function name (asked of the real
+// loader directly, so that the fault switch never sees the question).
+void CountNamedEnqueue(cl_kernel kernel) {
+  char name[256] = {0};
+  if (real_clGetKernelInfo == nullptr ||
+      real_clGetKernelInfo(kernel, CL_KERNEL_FUNCTION_NAME, sizeof name - 1, name, nullptr) !=
+          CL_SUCCESS)
+    return;
+  std::lock_guard<std::mutex> lock(g_namedMutex);
+  if (NamedCount* e = FindNamed(name, true)) ++e->count;
+}
+
 extern "C" OX_EXPORT cl_int CL_API_CALL clEnqueueNDRangeKernel(
     cl_command_queue command_queue, cl_kernel kernel, cl_uint work_dim, const size_t* global_work_offset,
     const size_t* global_work_size, const size_t* local_work_size, cl_uint num_events_in_wait_list,
     const cl_event* event_wait_list, cl_event* event) {
   cl_int s = forward_clEnqueueNDRangeKernel(command_queue, kernel, work_dim, global_work_offset, global_work_size,
                                             local_work_size, num_events_in_wait_list, event_wait_list, event);
-  if (s == CL_SUCCESS) ++g_enqueues;
+  if (s == CL_SUCCESS) {
+    ++g_enqueues;
+    CountNamedEnqueue(kernel);
+  }
   return s;
 }
 
@@ -483,6 +521,12 @@ extern "C" OX_EXPORT void CL_API_CALL clSVMFree(cl_context context, void* svm_po
 
 extern "C" OX_EXPORT long persona_live_objects(void) { return g_live.load(); }
 extern "C" OX_EXPORT long persona_enqueue_count(void) { return g_enqueues.load(); }
+extern "C" OX_EXPORT long persona_enqueue_count_named(const char* kernel_name) {
+  if (kernel_name == nullptr) return 0;
+  std::lock_guard<std::mutex> lock(g_namedMutex);
+  const NamedCount* e = FindNamed(kernel_name, false);
+  return e == nullptr ? 0 : e->count;
+}
 extern "C" OX_EXPORT const char* persona_device_name(void) {
   return g_persona.active ? g_persona.name.c_str() : "";
 }

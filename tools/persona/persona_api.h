@@ -40,6 +40,8 @@ extern "C" {
 long persona_live_objects(void);
 // Kernels enqueued successfully (NDRange, task and native kernels).
 long persona_enqueue_count(void);
+// NDRange enqueues of kernels whose function name is kernel_name.
+long persona_enqueue_count_named(const char* kernel_name);
 // Device name of the persona in force; "" when none.
 const char* persona_device_name(void);
 // 1 when the real ICD loader was loaded, else 0.

@@ -1,0 +1,25 @@
+// The OpenCL device of the engine's layer tests (the shared engine with the
+// engine program, see cl_engine_env.h) and launches counted by kernel name.
+#pragma once
+
+#include <dlfcn.h>
+
+#include "tests/engine/cl_engine_env.h"
+
+namespace cltest {
+
+inline opencl::clEngine* Device() { return testutil::EngineWithProgram(); }
+
+// Successful launches of the named kernel so far in this process; -1 when
+// the counting library is not in use.
+inline long NamedEnqueues(const char* kernel) {
+  using Fn = long (*)(const char*);
+  static Fn fn = [] {
+    void* lib = dlopen(testutil::EngineTestClLibrary(), RTLD_NOW | RTLD_NOLOAD);
+    return lib != nullptr ? reinterpret_cast<Fn>(dlsym(lib, "persona_enqueue_count_named"))
+                          : nullptr;
+  }();
+  return fn != nullptr ? fn(kernel) : -1;
+}
+
+}  // namespace cltest
