@@ -97,7 +97,8 @@ class Layer {
   // Failure helpers for reshape: set last_error, answer false.
   bool fail(const char* why);
   bool fail(const std::string& why);
-  // Checks that at least n inputs and m outputs are bound and that every
+  // Checks that at least n inputs and m outputs are bound, that no output
+  // is also an input (except for an in-place activation) and that every
   // bound input has a shape.
   bool require(size_t n_inputs, size_t n_outputs);
   // Sets output i; false when an extent is below 1 or the element count
@@ -120,5 +121,6 @@ extern const char* const kErrEmptyInput;      // "an input has no shape"
 extern const char* const kErrTooLarge;        // "output extent below 1 or too large"
 extern const char* const kErrBatchNotOne;     // "batch must be 1"
 extern const char* const kErrNoComputation;   // "this layer type does not compute yet"
+extern const char* const kErrInPlace;         // "an input is also an output"
 
 }  // namespace engine
