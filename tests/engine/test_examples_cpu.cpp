@@ -154,4 +154,24 @@ TEST(ExampleNetworks, SegmenterMask) {
   std::remove(input_npy.c_str());
 }
 
+// The same two networks written out in numpy (examples/check_examples.py)
+// against netrun's outputs; skipped where Python has no numpy.
+TEST(ExampleNetworks, AgreeWithNumpyModels) {
+  std::string python;
+  for (const char* candidate : {"python3", "/usr/bin/python3"})
+    if (std::system((std::string(candidate) + " -c 'import numpy' > /dev/null 2>&1").c_str()) == 0) {
+      python = candidate;
+      break;
+    }
+  if (python.empty()) GTEST_SKIP() << "no python3 with numpy";
+  const std::string cmd = python + " " + OXRIN_EXAMPLES_DIR + "/check_examples.py " +
+                          OXRIN_NETRUN + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[256];
+  while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  EXPECT_EQ(pclose(p), 0) << out;
+}
+
 }  // namespace
