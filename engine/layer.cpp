@@ -11,6 +11,7 @@ const char* const kErrTooLarge = "output extent below 1 or too large";
 const char* const kErrBatchNotOne = "batch must be 1";
 const char* const kErrNoComputation = "this layer type does not compute yet";
 const char* const kErrInPlace = "an input is also an output";
+const char* const kErrTensorCount = "more tensors than the layer type takes";
 
 Layer::~Layer() = default;
 bool Layer::use_buffer_weight(opencl::clEngine*) { return false; }
@@ -87,8 +88,9 @@ bool Layer::fail(const std::string& why) {
   return false;
 }
 
-bool Layer::require(size_t n_in, size_t n_out) {
+bool Layer::require(size_t n_in, size_t n_out, bool more_outputs) {
   if (inputs.size() < n_in || outputs.size() < n_out) return fail(kErrMissingTensor);
+  if (!more_outputs && outputs.size() > n_out) return fail(kErrTensorCount);
   // Only the activations work in place; any other layer would resize its
   // own input while reading it.
   if (!in_place)

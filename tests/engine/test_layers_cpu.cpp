@@ -687,6 +687,9 @@ INSTANTIATE_TEST_SUITE_P(Uses, Fault, ::testing::Values(
     FaultCase{"pad_in_place", {"Pad", {"a", "a"}, {1, 1, 1, 1}}, {}, false, "an input is also an output"},
     FaultCase{"concat_into_input", {"Concat", {"a", "b", "a"}}, {}, false, "an input is also an output"},
     FaultCase{"add_one_input", {"Add", {"a", "y"}}, {}, false, "a tensor is missing"},
+    FaultCase{"add_three_inputs", {"Add", {"a", "b", "v", "y"}}, {}, false, "more tensors than the layer type takes"},
+    FaultCase{"pool_two_outputs", {"MaxPool", {"a", "y", "z"}, {2, 2, 0, 0, 0, 0, 2, 2}}, {}, false, "more tensors than the layer type takes"},
+    FaultCase{"shufflesplit2_three_outputs", {"ShuffleSplit2", {"a", "b", "x", "y", "z"}, {2}}, {}, false, "takes one or two inputs and outputs"},
     FaultCase{"resize_mode2", {"Resize", {"a", "y"}, {2}, {}, 2, 2}, {}, false, "unknown resize mode"},
     FaultCase{"binaryop_op3", {"BinaryOp", {"a", "b", "y"}, {3}}, {}, false, "unknown operation"}));
 
