@@ -10,6 +10,8 @@ const char* const kErrEmptyInput = "an input has no shape";
 const char* const kErrTooLarge = "output extent below 1 or too large";
 const char* const kErrBatchNotOne = "batch must be 1";
 const char* const kErrNoComputation = "this layer type does not compute yet";
+const char* const kErrInPlace = "an input is also an output";
+const char* const kErrTensorCount = "more tensors than the layer type takes";
 
 Layer::~Layer() = default;
 bool Layer::use_buffer_weight(opencl::clEngine*) { return false; }
@@ -86,8 +88,14 @@ bool Layer::fail(const std::string& why) {
   return false;
 }
 
-bool Layer::require(size_t n_in, size_t n_out) {
+bool Layer::require(size_t n_in, size_t n_out, bool more_outputs) {
   if (inputs.size() < n_in || outputs.size() < n_out) return fail(kErrMissingTensor);
+  if (!more_outputs && outputs.size() > n_out) return fail(kErrTensorCount);
+  // Only the activations work in place; any other layer would resize its
+  // own input while reading it.
+  if (!in_place)
+    for (const Tensor* o : outputs)
+      if (std::find(inputs.begin(), inputs.end(), o) != inputs.end()) return fail(kErrInPlace);
   for (Tensor* t : inputs)
     if (t->n < 1 || t->h < 1 || t->w < 1 || t->c < 1) return fail(kErrEmptyInput);
   return true;

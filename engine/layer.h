@@ -97,9 +97,11 @@ class Layer {
   // Failure helpers for reshape: set last_error, answer false.
   bool fail(const char* why);
   bool fail(const std::string& why);
-  // Checks that at least n inputs and m outputs are bound and that every
-  // bound input has a shape.
-  bool require(size_t n_inputs, size_t n_outputs);
+  // Checks that at least n inputs and m outputs are bound (exactly m
+  // unless more_outputs: surplus tensor entries would otherwise become
+  // outputs nothing writes), that no output is also an input (except for
+  // an in-place activation) and that every bound input has a shape.
+  bool require(size_t n_inputs, size_t n_outputs, bool more_outputs = false);
   // Sets output i; false when an extent is below 1 or the element count
   // passes kMaxElements.
   bool set_output(size_t i, int64_t n, int64_t h, int64_t w, int64_t c, int32_t layout);
@@ -120,5 +122,7 @@ extern const char* const kErrEmptyInput;      // "an input has no shape"
 extern const char* const kErrTooLarge;        // "output extent below 1 or too large"
 extern const char* const kErrBatchNotOne;     // "batch must be 1"
 extern const char* const kErrNoComputation;   // "this layer type does not compute yet"
+extern const char* const kErrInPlace;         // "an input is also an output"
+extern const char* const kErrTensorCount;     // "more tensors than the layer type takes"
 
 }  // namespace engine

@@ -12,7 +12,8 @@ class Reshape : public core::Reshape, public Base {
  public:
   Reshape(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
       : core::Reshape(desc, tensors, weights) {}
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  // Off the device the core relabelling runs.
+  bool run(core::RunEnv& env) override { return core::Reshape::run(env); }
 };
 
 }  // namespace cl

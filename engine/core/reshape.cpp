@@ -5,6 +5,7 @@ namespace core {
 
 const char* const kErrReshapeOpen = "more than one open dimension";
 const char* const kErrReshapeCount = "element count differs";
+const char* const kErrReshapeNoValues = "the input holds no float values";
 
 Reshape::Reshape(const LayerDesc& desc, TensorMap& tensors, WeightMap&) {
   take_names(desc);
@@ -35,6 +36,14 @@ bool Reshape::reshape(RunEnv&) {
     return fail(kErrReshapeCount);
   }
   return set_output(0, d[0], d[1], d[2], d[3], kLayoutNhwc);
+}
+
+bool Reshape::run(RunEnv& env) {
+  if (!Reshape::reshape(env)) return false;
+  if (inputs[0]->host_data == nullptr) return fail(kErrReshapeNoValues);
+  outputs[0]->borrow_host(*inputs[0]);
+  placement = "cpu:relabel";
+  return true;
 }
 
 }  // namespace core

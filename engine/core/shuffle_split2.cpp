@@ -17,7 +17,7 @@ ShuffleSplit2::ShuffleSplit2(const LayerDesc& desc, TensorMap& tensors, WeightMa
 }
 
 bool ShuffleSplit2::reshape(RunEnv&) {
-  if (!require(1, 1)) return false;
+  if (!require(1, 1, true)) return false;
   if (inputs.size() > 2 || outputs.size() > 2) return fail(kErrShuffleSplitForm);
   const Tensor* a = inputs[0];
   int64_t total = 0;

@@ -11,7 +11,7 @@ Split::Split(const LayerDesc& desc, TensorMap& tensors, WeightMap&) {
 }
 
 bool Split::reshape(RunEnv&) {
-  if (!require(1, 1)) return false;
+  if (!require(1, 1, true)) return false;
   const Tensor* in = inputs[0];
   const int32_t parts = static_cast<int32_t>(outputs.size());
   if (in->c % parts != 0) return fail(kErrSplitParts);

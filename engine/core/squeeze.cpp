@@ -5,6 +5,8 @@
 namespace engine {
 namespace core {
 
+const char* const kErrSqueezeNoValues = "the input holds no values";
+
 Squeeze::Squeeze(const LayerDesc& desc, TensorMap& tensors, WeightMap&) {
   take_names(desc);
   bind_tensors(desc, tensors, 1);
@@ -16,9 +18,12 @@ bool Squeeze::reshape(RunEnv&) {
   return set_output(0, in->n, in->h, in->w, in->c, kLayoutNhwc);
 }
 
-bool Squeeze::run(RunEnv&) {
-  if (!require(1, 1)) return false;
+bool Squeeze::run(RunEnv& env) {
+  if (!Squeeze::reshape(env)) return false;
+  if (inputs[0]->host_data == nullptr && inputs[0]->host_half == nullptr)
+    return fail(kErrSqueezeNoValues);
   outputs[0]->borrow_host(*inputs[0]);
+  placement = "cpu:relabel";
   return true;
 }
 

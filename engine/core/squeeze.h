@@ -15,6 +15,8 @@ class Squeeze : public virtual Layer {
   bool run(RunEnv& env) override;
 };
 
+extern const char* const kErrSqueezeNoValues;  // "the input holds no values"
+
 }  // namespace core
 
 namespace ref {

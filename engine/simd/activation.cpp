@@ -10,8 +10,9 @@
 namespace engine {
 namespace simd {
 
-bool Activation::run(core::RunEnv&) {
+bool Activation::run(core::RunEnv& env) {
   cpu_info();
+  if (!core::Activation::reshape(env)) return false;
   Tensor* in = inputs[0];
   Tensor* out = outputs[0];
   if (in == out && fused) {
@@ -19,8 +20,9 @@ bool Activation::run(core::RunEnv&) {
     placement = "cpu:folded";
     return true;
   }
-  if (in->host_data == nullptr) return fail(kErrNoInputValues);
-  const float* src = in->host_data;
+  // In place the values must already be floats; otherwise bytes convert.
+  const float* src = in == out ? in->host_data : InputValues(in, &input_, &last_error);
+  if (src == nullptr) return fail(kErrNoInputValues);
   float* dst = in == out ? in->host_data : out->ensure_host();
   if (dst == nullptr) return fail(kErrNoOutputMemory);
   const size_t count = in->elements();

@@ -2,6 +2,8 @@
 // value, or nothing when a preceding convolution already applied it.
 #pragma once
 
+#include <vector>
+
 #include "engine/core/activation.h"
 
 namespace engine {
@@ -11,6 +13,9 @@ class Activation : public core::Activation {
  public:
   using core::Activation::Activation;
   bool run(core::RunEnv& env) override;
+
+ private:
+  std::vector<float> input_;
 };
 
 }  // namespace simd

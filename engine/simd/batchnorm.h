@@ -1,6 +1,8 @@
-// CPU computation of Batchnorm; the computing code arrives with the CPU
-// kernels, until then run reports that it has none.
+// CPU computation of Batchnorm: per-channel factor and offset folded from
+// scale, bias, mean and variance, then out = in * factor + offset.
 #pragma once
+
+#include <vector>
 
 #include "engine/core/batchnorm.h"
 
@@ -10,7 +12,10 @@ namespace simd {
 class Batchnorm : public core::Batchnorm {
  public:
   using core::Batchnorm::Batchnorm;
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  bool run(core::RunEnv& env) override;
+
+ private:
+  std::vector<float> input_, factor_, offset_;
 };
 
 }  // namespace simd

@@ -1,6 +1,9 @@
-// CPU computation of BinaryOp; the computing code arrives with the CPU
-// kernels, until then run reports that it has none.
+// CPU computation of BinaryOp: a wide and a plain variant, each with a
+// path for equal shapes and one for broadcasting; a following in-place
+// activation of kind 1, 2 or 6 is applied in the store.
 #pragma once
+
+#include <vector>
 
 #include "engine/core/binary_op.h"
 
@@ -10,7 +13,10 @@ namespace simd {
 class BinaryOp : public core::BinaryOp {
  public:
   using core::BinaryOp::BinaryOp;
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  bool run(core::RunEnv& env) override;
+
+ private:
+  std::vector<float> input_a_, input_b_;
 };
 
 }  // namespace simd

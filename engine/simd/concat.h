@@ -1,6 +1,7 @@
-// CPU computation of Concat; the computing code arrives with the CPU
-// kernels, until then run reports that it has none.
+// CPU computation of Concat: the inputs' channels one after the other.
 #pragma once
+
+#include <vector>
 
 #include "engine/core/concat.h"
 
@@ -10,7 +11,10 @@ namespace simd {
 class Concat : public core::Concat {
  public:
   using core::Concat::Concat;
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  bool run(core::RunEnv& env) override;
+
+ private:
+  std::vector<float> input_;
 };
 
 }  // namespace simd

@@ -109,7 +109,7 @@ const float* GatherInput(const std::vector<Tensor*>& inputs, std::vector<float>*
     return inputs[0]->host_data;
   }
   const Tensor* first = inputs[0];
-  const size_t pixels = static_cast<size_t>(first->h) * first->w;
+  const size_t pixels = static_cast<size_t>(first->n) * first->h * first->w;
   int total_c = 0;
   for (const Tensor* t : inputs) total_c += t->c;
   scratch->assign(pixels * total_c, 0.f);

@@ -77,6 +77,11 @@ void DepthwiseWide(const ConvGeometry& g, const float* in, const float* weights,
 const float* GatherInput(const std::vector<Tensor*>& inputs, std::vector<float>* scratch,
                          std::string* why);
 
+// The values of one input as floats, bytes converted as GatherInput does.
+inline const float* InputValues(Tensor* input, std::vector<float>* scratch, std::string* why) {
+  return GatherInput(std::vector<Tensor*>{input}, scratch, why);
+}
+
 // The activation folded into a convolution's store: the first of
 // next_layers when it is an activation of kind 1, 2 or 6, whose fused
 // flag is then set.  Kind 0 when there is none to fold.

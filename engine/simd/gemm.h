@@ -1,6 +1,8 @@
-// CPU computation of Gemm; the computing code arrives with the CPU
-// kernels, until then run reports that it has none.
+// CPU computation of Gemm: out = alpha * op(W) x + beta * bias, a wide and
+// a plain variant.
 #pragma once
+
+#include <vector>
 
 #include "engine/core/gemm.h"
 
@@ -10,7 +12,10 @@ namespace simd {
 class Gemm : public core::Gemm {
  public:
   using core::Gemm::Gemm;
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  bool run(core::RunEnv& env) override;
+
+ private:
+  std::vector<float> input_;
 };
 
 }  // namespace simd

@@ -1,6 +1,8 @@
-// CPU computation of Normalize; the computing code arrives with the CPU
-// kernels, until then run reports that it has none.
+// CPU computation of Normalize: byte values become (x - mean[k]) *
+// scale[k]; output channels past the input's get the fill value.
 #pragma once
+
+#include <vector>
 
 #include "engine/core/normalize.h"
 
@@ -10,7 +12,10 @@ namespace simd {
 class Normalize : public core::Normalize {
  public:
   using core::Normalize::Normalize;
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  bool run(core::RunEnv& env) override;
+
+ private:
+  std::vector<float> input_;
 };
 
 }  // namespace simd

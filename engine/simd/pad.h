@@ -1,6 +1,8 @@
-// CPU computation of Pad; the computing code arrives with the CPU
-// kernels, until then run reports that it has none.
+// CPU computation of Pad: the input copied into the larger output at the
+// leading pads; the pad area holds zeros.
 #pragma once
+
+#include <vector>
 
 #include "engine/core/pad.h"
 
@@ -10,7 +12,10 @@ namespace simd {
 class Pad : public core::Pad {
  public:
   using core::Pad::Pad;
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  bool run(core::RunEnv& env) override;
+
+ private:
+  std::vector<float> input_;
 };
 
 }  // namespace simd

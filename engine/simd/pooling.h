@@ -1,6 +1,8 @@
-// CPU computation of Pooling; the computing code arrives with the CPU
-// kernels, until then run reports that it has none.
+// CPU computation of Pooling (max, average, global average): a wide and a
+// plain variant.
 #pragma once
+
+#include <vector>
 
 #include "engine/core/pooling.h"
 
@@ -10,7 +12,10 @@ namespace simd {
 class Pooling : public core::Pooling {
  public:
   using core::Pooling::Pooling;
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  bool run(core::RunEnv& env) override;
+
+ private:
+  std::vector<float> input_;
 };
 
 }  // namespace simd

@@ -1,6 +1,7 @@
-// CPU computation of Slice; the computing code arrives with the CPU
-// kernels, until then run reports that it has none.
+// CPU computation of Slice: copies the selected (start, end, step) ranges.
 #pragma once
+
+#include <vector>
 
 #include "engine/core/slice.h"
 
@@ -10,7 +11,10 @@ namespace simd {
 class Slice : public core::Slice {
  public:
   using core::Slice::Slice;
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  bool run(core::RunEnv& env) override;
+
+ private:
+  std::vector<float> input_;
 };
 
 }  // namespace simd

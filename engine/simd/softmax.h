@@ -1,6 +1,7 @@
-// CPU computation of Softmax; the computing code arrives with the CPU
-// kernels, until then run reports that it has none.
+// CPU computation of Softmax over the channels of each pixel.
 #pragma once
+
+#include <vector>
 
 #include "engine/core/softmax.h"
 
@@ -10,7 +11,10 @@ namespace simd {
 class Softmax : public core::Softmax {
  public:
   using core::Softmax::Softmax;
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  bool run(core::RunEnv& env) override;
+
+ private:
+  std::vector<float> input_;
 };
 
 }  // namespace simd

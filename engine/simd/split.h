@@ -1,6 +1,7 @@
-// CPU computation of Split; the computing code arrives with the CPU
-// kernels, until then run reports that it has none.
+// CPU computation of Split: equal channel parts, one per output.
 #pragma once
+
+#include <vector>
 
 #include "engine/core/split.h"
 
@@ -10,7 +11,10 @@ namespace simd {
 class Split : public core::Split {
  public:
   using core::Split::Split;
-  bool run(core::RunEnv&) override { return fail(kErrNoComputation); }
+  bool run(core::RunEnv& env) override;
+
+ private:
+  std::vector<float> input_;
 };
 
 }  // namespace simd

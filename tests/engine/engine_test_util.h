@@ -15,9 +15,9 @@ namespace enginetest {
 
 struct Recipe {
   std::string type;
-  std::vector<std::string> tensors;
-  std::vector<int> params;
-  std::vector<std::string> weights;
+  std::vector<std::string> tensors = {};
+  std::vector<int> params = {};
+  std::vector<std::string> weights = {};
   float alpha = 0.f;
   float beta = 0.f;
 };

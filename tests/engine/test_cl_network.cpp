@@ -193,7 +193,7 @@ TEST_P(ExampleOnDevice, SameOutputAsTheCpu) {
   for (const char* s : {"_in.npy", "_cpu.npy", "_cl.npy"}) std::remove((base + s).c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, ExampleOnDevice, ::testing::Values("jnd"));
+INSTANTIATE_TEST_SUITE_P(Examples, ExampleOnDevice, ::testing::Values("jnd", "classifier", "segmenter", "mobile_block"));
 
 // Without a GPU (none on this machine unless a persona presents one) the
 // device run fails and says why; it never quietly runs on the CPU.

@@ -199,7 +199,20 @@ INSTANTIATE_TEST_SUITE_P(Faults, NetrunFault, ::testing::Values(
     FaultCase{"single_tensor", R"({)" NET_INPUT R"(, "layers": [{"type": "Relu", "name": "r", "tensors": ["x"]}]})", "layer r (Relu): needs an input and an output tensor"},
     FaultCase{"shape_mismatch", R"({)" NET_INPUT R"(, "layers": [{"type": "Split", "name": "halves", "tensors": ["x", "a", "b"]}]})", "layer halves (Split): output shape cannot be formed: outputs do not divide the channels"},
     FaultCase{"malformed", "{\"layers\": [}", "JSON error at offset 12"},
+    FaultCase{"batchnorm_without_weights", R"({)" NET_INPUT R"(, "layers": [{"type": "BatchNormalization", "name": "bn", "tensors": ["x", "y"]}]})", "layer bn (BatchNormalization): output shape cannot be formed: needs four weights of one value per channel"},
+    FaultCase{"concat_one_input", R"({)" NET_INPUT R"(, "layers": [{"type": "Concat", "name": "cat", "tensors": ["x", "y"]}]})", "layer cat (Concat): output shape cannot be formed: needs at least two inputs"},
+    FaultCase{"pad_in_place", R"({)" NET_INPUT R"(, "layers": [{"type": "Pad", "name": "p", "params": [1, 1, 1, 1], "tensors": ["x", "x"]}]})", "layer p (Pad): output shape cannot be formed: an input is also an output"},
+    FaultCase{"gemm_without_weight", R"({)" NET_INPUT R"(, "layers": [{"type": "Gemm", "name": "fc", "tensors": ["x", "y"]}]})", "layer fc (Gemm): output shape cannot be formed: weight tensor missing"},
     FaultCase{"missing_weight_file", R"({)" NET_INPUT R"(, "weights": {"w": {"file": "absent.npy"}}, "layers": [{"type": "Conv", "name": "c", "tensors": ["x", "y"], "weights": ["w"]}]})", "weight w: cannot open"}));
+
+TEST(NetrunCli, RunWithoutInputValuesExitsThree) {
+  const std::string path = testing::TempDir() + "/netrun_novalues_" + std::to_string(getpid()) + ".json";
+  std::ofstream(path) << R"({)" NET_INPUT R"(, "layers": [{"type": "Softmax", "name": "sm", "tensors": ["x", "y"]}]})";
+  const Outcome o = Netrun(path + " --device cpu --output " + path + ".npy");
+  EXPECT_EQ(o.status, 3);
+  EXPECT_NE(o.output.find("layer sm (Softmax): run failed: an input holds no values"), std::string::npos) << o.output;
+  std::remove(path.c_str());
+}
 
 TEST(NetrunCli, BadArgumentsExitOne) {
   EXPECT_EQ(Netrun("").status, 1);
