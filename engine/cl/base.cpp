@@ -247,6 +247,7 @@ bool Base::run_device(core::RunEnv& env) {
     if (mem == nullptr) return fail(kErrNoDeviceMemory);
     kernel.SetArgMem(output_args[i], mem);
   }
+  before_launch();
   if (!kernel.SetArgs()) return fail(kErrLaunch);
   const bool launched = env.tune ? kernel.Tune()
                                  : kernel.Run(env.profile, false, false, waits);

@@ -76,8 +76,13 @@ class Base : public virtual Layer {
   // output_args, launches (or tunes), marks a kernel-applied activation as
   // fused, and reads outputs back where a host consumer needs them.
   bool run_device(core::RunEnv& env);
-  // Whether the kernel applies activation_flag (only some kernels take it).
-  virtual bool kernel_takes_activation() const { return true; }
+  // Whether the layer's kernel takes an activation_flag and applies it
+  // (the convolutions, binary_op and batchnorm); other device layers leave
+  // a following activation to run on its own.
+  virtual bool kernel_takes_activation() const { return false; }
+  // Called after the inputs and outputs are bound and before the arguments
+  // go to OpenCL, for kernels that take a memory object twice or more.
+  virtual void before_launch() {}
 
   // Kernel argument index of each input's and output's memory object.
   std::vector<int> input_args;

@@ -49,6 +49,9 @@ class Conv : public simd::Conv, public Base {
   bool buffer_out = false;
   ConvPlan plan;
 
+ protected:
+  bool kernel_takes_activation() const override { return true; }
+
  private:
   bool prepare(core::RunEnv& env);
   std::unique_ptr<opencl::ClMemory> weight_mem_, bias_mem_;

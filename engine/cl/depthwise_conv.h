@@ -23,6 +23,9 @@ class DepthwiseConv : public simd::DepthwiseConv, public Base {
   bool reshape(core::RunEnv& env) override;
   bool run(core::RunEnv& env) override;
 
+ protected:
+  bool kernel_takes_activation() const override { return true; }
+
  private:
   bool prepare(core::RunEnv& env);
   std::unique_ptr<opencl::ClMemory> weight_mem_, bias_mem_;
