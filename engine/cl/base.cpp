@@ -134,6 +134,32 @@ bool UploadHalfImage(opencl::ClMemory* mem, int width, int height,
   return mem->WriteImage(texels.data(), CL_HALF_FLOAT, 0, false, true);
 }
 
+bool FitsShort(std::initializer_list<int64_t> values) {
+  for (int64_t v : values)
+    if (v < -32768 || v > 32767) return false;
+  return true;
+}
+
+bool Base::images_fit(opencl::clEngine* engine) const {
+  if (engine == nullptr || !engine->initialized) return false;
+  const size_t limit = MaxImageWidth(engine);
+  for (const std::vector<Tensor*>* list : {&inputs, &outputs})
+    for (const Tensor* t : *list) {
+      if (t->n != 1 || (list == &inputs && t->host_u8 != nullptr)) return false;
+      if (static_cast<size_t>(ImageExtent(0, t->n, t->h, t->w, t->c).width) > limit) return false;
+    }
+  return true;
+}
+
+bool Base::prepare(core::RunEnv&) { return false; }
+
+bool Base::prepare_after(bool shaped, core::RunEnv& env) {
+  if (!shaped) return false;
+  prepared = prepare(env);
+  if (!prepared) stay_on_host();
+  return true;
+}
+
 void Base::stay_on_host() {
   on_device = false;
   prepared = false;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -65,6 +66,17 @@ class Base : public virtual Layer {
  protected:
   // Leaves the device: the layer's runs take the CPU computation.
   void stay_on_host();
+  // After the CPU class's shape inference (shaped): the device preparation.
+  // A preparation that fails leaves the layer on the CPU; only a shape that
+  // cannot be formed answers false.
+  bool prepare_after(bool shaped, core::RunEnv& env);
+  // Chooses the kernel, uploads constant data, creates the output memory
+  // and sets the arguments; false keeps the layer on the CPU.
+  virtual bool prepare(core::RunEnv& env);
+  // Whether the layer's tensors can take the usual device forms: an
+  // initialised engine, batch 1, inputs holding float values, and layout-0
+  // images no wider than the device allows.
+  bool images_fit(opencl::clEngine* engine) const;
   // The kernel's activation_flag for this layer's first in-place
   // activation: its kind when it is 1 or 5 and the kernel takes the flag.
   int device_activation_flag() const;
@@ -95,6 +107,9 @@ class Base : public virtual Layer {
   std::vector<std::unique_ptr<opencl::ClMemory>> staged_;
   std::vector<uint16_t> halves_;
 };
+
+// Whether every value fits the kernels' 16-bit extent arguments.
+bool FitsShort(std::initializer_list<int64_t> values);
 
 // Whether t's values are current on the host before its consumers run:
 // false only when its producer keeps it on the device.

@@ -1,9 +1,63 @@
 #include "engine/cl/batchnorm.h"
 
+#include <cmath>
+
+#include "engine/cl/device_layout.h"
 #include "engine/registry.h"
 
 namespace engine {
+namespace cl {
+
+bool Batchnorm::reshape(core::RunEnv& env) {
+  stay_on_host();
+  return prepare_after(simd::Batchnorm::reshape(env), env);
+}
+
+bool Batchnorm::prepare(core::RunEnv& env) {
+  opencl::clEngine* engine = env.engine;
+  const Tensor* out = outputs[0];
+  if (!images_fit(engine) || !FitsShort({out->c, out->w, out->h})) return false;
+  const Tensor* params[4] = {scale, bias, mean, variance};
+  for (const Tensor* t : params)
+    if (t == nullptr || t->host_data == nullptr || t->elements() < static_cast<size_t>(out->c))
+      return false;
+  // out = in * factor + offset, folded once here.
+  const int c = out->c;
+  std::vector<float> factor(c), offset(c);
+  for (int k = 0; k < c; ++k) {
+    factor[k] = scale->host_data[k] / std::sqrt(variance->host_data[k] + epsilon);
+    offset[k] = bias->host_data[k] - mean->host_data[k] * factor[k];
+  }
+  const TexelExtent row = ImageExtent(kLayoutNhwc, 1, 1, 1, c);
+  offset_mem_ = std::make_unique<opencl::ClMemory>(engine);
+  factor_mem_ = std::make_unique<opencl::ClMemory>(engine);
+  if (!UploadHalfImage(offset_mem_.get(), row.width, row.height,
+                       PackTexels(kLayoutNhwc, offset.data(), 1, 1, 1, c)) ||
+      !UploadHalfImage(factor_mem_.get(), row.width, row.height,
+                       PackTexels(kLayoutNhwc, factor.data(), 1, 1, 1, c)))
+    return false;
+  if (!create_output_memory(0, engine) || !kernel.Init(engine, "batchnorm", name, true)) return false;
+  kernel.detail = type;
+  activation_flag = device_activation_flag();
+  input_args = {0};
+  output_args = {1};
+  kernel.SetArgMem(0, nullptr);
+  kernel.SetArgMem(1, nullptr);
+  kernel.SetArgMem(2, offset_mem_->image);
+  kernel.SetArgMem(3, factor_mem_->image);
+  int arg = 4;
+  for (int v : {c, out->w, out->h, activation_flag}) kernel.SetArgShort(arg++, static_cast<int16_t>(v));
+  kernel.SetGlobalSize(static_cast<size_t>((c + 3) / 4), static_cast<size_t>(out->w),
+                       static_cast<size_t>(out->h));
+  on_device = true;
+  return true;
+}
+
+bool Batchnorm::run(core::RunEnv& env) {
+  return on_device ? run_device(env) : simd::Batchnorm::run(env);
+}
 
 OXRIN_REGISTER_LAYER("BatchNormalization", cl::Batchnorm);
 
+}  // namespace cl
 }  // namespace engine

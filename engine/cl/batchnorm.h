@@ -1,6 +1,8 @@
-// OpenCL level of Batchnorm: kernel choice and launch arrive with the device
-// kernels; until then the layer stays off the device.
+// OpenCL level of Batchnorm: the kernel chosen at preparation; shapes it
+// cannot take run the CPU computation.
 #pragma once
+
+#include <memory>
 
 #include "engine/cl/base.h"
 #include "engine/simd/batchnorm.h"
@@ -12,6 +14,15 @@ class Batchnorm : public simd::Batchnorm, public Base {
  public:
   Batchnorm(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
       : simd::Batchnorm(desc, tensors, weights) {}
+  bool reshape(core::RunEnv& env) override;
+  bool run(core::RunEnv& env) override;
+
+ protected:
+  bool kernel_takes_activation() const override { return true; }
+
+ private:
+  bool prepare(core::RunEnv& env) override;
+  std::unique_ptr<opencl::ClMemory> offset_mem_, factor_mem_;
 };
 
 }  // namespace cl

@@ -3,9 +3,42 @@
 #include "engine/registry.h"
 
 namespace engine {
+namespace cl {
+
+bool BinaryOp::reshape(core::RunEnv& env) {
+  stay_on_host();
+  return prepare_after(simd::BinaryOp::reshape(env), env);
+}
+
+bool BinaryOp::prepare(core::RunEnv& env) {
+  opencl::clEngine* engine = env.engine;
+  if (inputs.size() != 2 || !images_fit(engine) || op < kOpAdd || op > kOpMul) return false;
+  const Tensor* a = inputs[0];
+  const Tensor* b = inputs[1];
+  const Tensor* out = outputs[0];
+  if (!FitsShort({out->c, out->w, out->h, a->c, a->w, a->h, b->c, b->w, b->h})) return false;
+  if (!create_output_memory(0, engine) || !kernel.Init(engine, "binary_op", name, true)) return false;
+  kernel.detail = type;
+  activation_flag = device_activation_flag();
+  input_args = {0, 1};
+  output_args = {2};
+  for (int i = 0; i < 3; ++i) kernel.SetArgMem(i, nullptr);
+  int arg = 3;
+  for (int v : {out->c, out->w, out->h, a->c, a->w, a->h, b->c, b->w, b->h, op, activation_flag})
+    kernel.SetArgShort(arg++, static_cast<int16_t>(v));
+  kernel.SetGlobalSize(static_cast<size_t>((out->c + 3) / 4), static_cast<size_t>(out->w),
+                       static_cast<size_t>(out->h));
+  on_device = true;
+  return true;
+}
+
+bool BinaryOp::run(core::RunEnv& env) {
+  return on_device ? run_device(env) : simd::BinaryOp::run(env);
+}
 
 OXRIN_REGISTER_LAYER("Add", cl::BinaryOp);
 OXRIN_REGISTER_LAYER("BinaryOp", cl::BinaryOp);
 OXRIN_REGISTER_LAYER("Mul", cl::BinaryOp);
 
+}  // namespace cl
 }  // namespace engine

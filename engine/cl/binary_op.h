@@ -1,5 +1,5 @@
-// OpenCL level of BinaryOp: kernel choice and launch arrive with the device
-// kernels; until then the layer stays off the device.
+// OpenCL level of BinaryOp: the kernel chosen at preparation; shapes it
+// cannot take run the CPU computation.
 #pragma once
 
 #include "engine/cl/base.h"
@@ -16,6 +16,14 @@ class BinaryOp : public simd::BinaryOp, public Base {
   bool use_buffer_weight(opencl::clEngine* engine) override {
     return simd::BinaryOp::use_buffer_weight(engine);
   }
+  bool reshape(core::RunEnv& env) override;
+  bool run(core::RunEnv& env) override;
+
+ protected:
+  bool kernel_takes_activation() const override { return true; }
+
+ private:
+  bool prepare(core::RunEnv& env) override;
 };
 
 }  // namespace cl

@@ -1,7 +1,5 @@
 #include "engine/cl/conv.h"
 
-#include <initializer_list>
-
 #include "engine/cl/device_layout.h"
 #include "engine/registry.h"
 
@@ -13,13 +11,6 @@ const char* const kTypeReshape = "Reshape";
 namespace {
 
 size_t Blocks(int c) { return static_cast<size_t>((c + 3) / 4); }
-
-// The kernels take extents as 16-bit values.
-bool FitsShort(std::initializer_list<int64_t> values) {
-  for (int64_t v : values)
-    if (v < -32768 || v > 32767) return false;
-  return true;
-}
 
 }  // namespace
 
@@ -108,10 +99,7 @@ bool Conv::reshape(core::RunEnv& env) {
   stay_on_host();
   buffer_out = false;
   plan = ConvPlan{};
-  if (!simd::Conv::reshape(env)) return false;
-  prepared = prepare(env);
-  if (!prepared) stay_on_host();
-  return true;
+  return prepare_after(simd::Conv::reshape(env), env);
 }
 
 bool Conv::prepare(core::RunEnv& env) {

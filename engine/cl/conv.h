@@ -53,7 +53,7 @@ class Conv : public simd::Conv, public Base {
   bool kernel_takes_activation() const override { return true; }
 
  private:
-  bool prepare(core::RunEnv& env);
+  bool prepare(core::RunEnv& env) override;
   std::unique_ptr<opencl::ClMemory> weight_mem_, bias_mem_;
 };
 

@@ -8,10 +8,7 @@ namespace cl {
 
 bool DeConv::reshape(core::RunEnv& env) {
   stay_on_host();
-  if (!simd::DeConv::reshape(env)) return false;
-  prepared = prepare(env);
-  if (!prepared) stay_on_host();
-  return true;
+  return prepare_after(simd::DeConv::reshape(env), env);
 }
 
 bool DeConv::prepare(core::RunEnv& env) {

@@ -27,7 +27,7 @@ class DeConv : public simd::DeConv, public Base {
   bool kernel_takes_activation() const override { return false; }
 
  private:
-  bool prepare(core::RunEnv& env);
+  bool prepare(core::RunEnv& env) override;
   std::unique_ptr<opencl::ClMemory> weight_mem_, bias_mem_;
 };
 

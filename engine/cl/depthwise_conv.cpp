@@ -14,10 +14,7 @@ int32_t PackDepthwiseParas(int out_c, int out_w, int activation_flag) {
 
 bool DepthwiseConv::reshape(core::RunEnv& env) {
   stay_on_host();
-  if (!simd::DepthwiseConv::reshape(env)) return false;
-  prepared = prepare(env);
-  if (!prepared) stay_on_host();
-  return true;
+  return prepare_after(simd::DepthwiseConv::reshape(env), env);
 }
 
 bool DepthwiseConv::prepare(core::RunEnv& env) {

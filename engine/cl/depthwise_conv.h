@@ -27,7 +27,7 @@ class DepthwiseConv : public simd::DepthwiseConv, public Base {
   bool kernel_takes_activation() const override { return true; }
 
  private:
-  bool prepare(core::RunEnv& env);
+  bool prepare(core::RunEnv& env) override;
   std::unique_ptr<opencl::ClMemory> weight_mem_, bias_mem_;
 };
 

@@ -3,8 +3,44 @@
 #include "engine/registry.h"
 
 namespace engine {
+namespace cl {
+
+bool Resize::reshape(core::RunEnv& env) {
+  stay_on_host();
+  return prepare_after(simd::Resize::reshape(env), env);
+}
+
+bool Resize::prepare(core::RunEnv& env) {
+  opencl::clEngine* engine = env.engine;
+  const Tensor* in = inputs[0];
+  const Tensor* out = outputs[0];
+  if (!images_fit(engine) || out->c % 4 != 0) return false;
+  if (mode != core::kResizeNearest && mode != core::kResizeBilinear) return false;
+  if (!FitsShort({out->c, out->w, out->h, in->w, in->h})) return false;
+  const char* chosen = mode == core::kResizeNearest ? "resize_nearest" : "resize_bilinear";
+  if (!create_output_memory(0, engine) || !kernel.Init(engine, chosen, name, true)) return false;
+  kernel.detail = type;
+  input_args = {0};
+  output_args = {1};
+  kernel.SetArgMem(0, nullptr);
+  kernel.SetArgMem(1, nullptr);
+  int arg = 2;
+  for (int v : {out->c, out->w, out->h, in->w, in->h, align_corners ? 1 : 0})
+    kernel.SetArgShort(arg++, static_cast<int16_t>(v));
+  kernel.SetArgFloat(arg++, simd::ResizeScale(in->w, out->w, align_corners));
+  kernel.SetArgFloat(arg++, simd::ResizeScale(in->h, out->h, align_corners));
+  kernel.SetGlobalSize(static_cast<size_t>((out->c + 3) / 4), static_cast<size_t>(out->w),
+                       static_cast<size_t>(out->h));
+  on_device = true;
+  return true;
+}
+
+bool Resize::run(core::RunEnv& env) {
+  return on_device ? run_device(env) : simd::Resize::run(env);
+}
 
 OXRIN_REGISTER_LAYER("Resize", cl::Resize);
 OXRIN_REGISTER_LAYER("Upsample", cl::Resize);
 
+}  // namespace cl
 }  // namespace engine

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,7 @@ Nhwc RefPool(const Nhwc& in, const Window& g, bool average) {
   for (int y = 0; y < out.h; ++y)
     for (int x = 0; x < out.w; ++x)
       for (int c = 0; c < in.c; ++c) {
-        double sum = 0, mag = 0, best = -100000.0;
+        double sum = 0, mag = 0, best = -std::numeric_limits<double>::infinity();
         int taps = 0;
         for (int i = 0; i < g.kh; ++i)
           for (int j = 0; j < g.kw; ++j) {
@@ -53,7 +54,8 @@ Nhwc RefPool(const Nhwc& in, const Window& g, bool average) {
             ++taps;
           }
         const size_t k = out.Index(0, y, x, c);
-        out.v[k] = static_cast<float>(average ? sum / std::max(taps, 1) : best);
+        // A window wholly in the padding gives 0.
+        out.v[k] = static_cast<float>(average ? sum / std::max(taps, 1) : (taps > 0 ? best : 0.0));
         out.mag[k] = average ? mag / std::max(taps, 1) : 0.0;
       }
   return out;
@@ -70,6 +72,7 @@ TEST(ClLayerKernels, PoolingMatchesReference) {
       {12, 3, 7, {3, 2, 2, 0, 0, 1, 1, 2, 1, 1}, true},   // asymmetric, window past the edge
       {32, 64, 2, {5, 1, 2, 2, 0, 0, 3, 1, 1, 1}, false},
       {5, 1, 4, {1, 3, 0, 0, 1, 1, 1, 1, 1, 1}, false},
+      {4, 3, 3, {2, 2, 3, 0, 0, 0, 1, 1, 1, 1}, false},  // first windows wholly in the padding
   };
   for (const Row& r : rows) {
     const Nhwc in = rng.Tensor(1, r.h, r.w, r.c, -3.f, 3.f);

@@ -56,12 +56,15 @@ __kernel void KERNEL_NAME(pooling_max)(__read_only image2d_t input, OUTPUT_MEM_T
   const int y1 = min(y * stride_h - pad_t + kernel_h, (int)in_h);
   const int x0 = max(x * stride_w - pad_l, 0);
   const int x1 = min(x * stride_w - pad_l + kernel_w, (int)in_w);
-  DATA_TYPE4 best = (DATA_TYPE4)(-100000.0f);
+  // From minus infinity, so that any input value wins; a window wholly in
+  // the padding gives 0, as on the CPU.
+  DATA_TYPE4 best = (DATA_TYPE4)(-INFINITY);
   for (int iy = y0; iy < y1; ++iy) {
     for (int ix = x0; ix < x1; ++ix) {
       best = fmax(best, READ_IMAGE(input, engine_sampler, (int2)(ix * blocks + ob, iy)));
     }
   }
+  if (y1 <= y0 || x1 <= x0) best = (DATA_TYPE4)0;
   OUTPUT_X1_FUNC(output, best, out_channels, out_w, ob, x, y);
 }
 
