@@ -19,6 +19,7 @@
 #include "tests/engine/cl_device.h"
 #include "tools/netrun/net_loader.h"
 #include "tools/netrun/network.h"
+#include "tests/engine/netrun_cli.h"
 #include "tools/netrun/npy.h"
 
 namespace {
@@ -124,22 +125,8 @@ TEST(JndThroughEngine, MatchesTheFilterPipelineOnARealFrame) {
   EXPECT_GE(p.within1 * 1000, p.total * 999);
 }
 
-// netrun as a user runs it.
-struct Outcome {
-  int status;
-  std::string output;
-};
-
-Outcome Netrun(const std::string& args) {
-  Outcome o{-1, ""};
-  FILE* p = popen((std::string(OXRIN_NETRUN) + " " + args + " 2>&1").c_str(), "r");
-  if (p == nullptr) return o;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p) != nullptr) o.output += buf;
-  const int st = pclose(p);
-  o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return o;
-}
+using netruntest::Netrun;
+using netruntest::Outcome;
 
 class ExampleOnDevice : public ::testing::TestWithParam<const char*> {};
 

@@ -13,25 +13,13 @@
 
 #include "jnd/jnd_weights.h"
 #include "tests/jnd/jnd_reference.h"
+#include "tests/engine/netrun_cli.h"
 #include "tools/netrun/npy.h"
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string output;
-};
-
-Outcome Netrun(const std::string& args) {
-  Outcome o{-1, ""};
-  FILE* p = popen((std::string(OXRIN_NETRUN) + " " + args + " 2>&1").c_str(), "r");
-  if (p == nullptr) return o;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p) != nullptr) o.output += buf;
-  const int st = pclose(p);
-  o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return o;
-}
+using netruntest::Netrun;
+using netruntest::Outcome;
 
 // A byte .npy of shape 1 x h x w x 1.
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& v, int h, int w) {

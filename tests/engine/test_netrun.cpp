@@ -9,6 +9,7 @@
 
 #include "tools/netrun/net_loader.h"
 #include "tools/netrun/network.h"
+#include "tests/engine/netrun_cli.h"
 #include "tools/netrun/npy.h"
 
 namespace {
@@ -135,22 +136,8 @@ TEST(Npy, WrittenFileReadsBack) {
   std::remove(path.c_str());
 }
 
-// netrun's exit status and output for a description written to a file.
-struct Outcome {
-  int status;
-  std::string output;
-};
-
-Outcome Netrun(const std::string& args) {
-  Outcome o{-1, ""};
-  FILE* p = popen((std::string(OXRIN_NETRUN) + " " + args + " 2>&1").c_str(), "r");
-  if (p == nullptr) return o;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p) != nullptr) o.output += buf;
-  const int st = pclose(p);
-  o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return o;
-}
+using netruntest::Netrun;
+using netruntest::Outcome;
 
 struct ExampleCase {
   const char* file;
