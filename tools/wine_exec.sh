@@ -13,8 +13,18 @@ wine=/usr/lib/wine/wine64
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   # One creation even when several tests start at once.
-  flock "$WINEPREFIX/.create.lock" sh -c \
+  flock -o "$WINEPREFIX/.create.lock" sh -c \
     "[ -f '$WINEPREFIX/system.reg' ] || WINELOADER=$wine $wine wineboot -i >/dev/null 2>&1"
 fi
 export WINELOADER="${WINELOADER:-$wine}"
+# One Wine server for the whole run, lingering a minute after the last
+# program (a program that connects while a server shuts down fails with
+# "wine client error ... Connection reset by peer").  Whoever starts it
+# also starts Wine's own background processes, with no standard streams of
+# ours: they live as long as the server, and a test's output pipe held by
+# them would keep ctest waiting.
+server=/usr/lib/wine/wineserver64
+[ -x "$server" ] || server=wineserver
+flock -o "$WINEPREFIX/.server.lock" sh -c \
+  "if '$server' -p60 >/dev/null 2>&1 </dev/null; then '$wine' wineboot >/dev/null 2>&1 </dev/null || true; fi"
 exec "$wine" "$@"
