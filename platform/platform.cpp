@@ -20,6 +20,14 @@ namespace {
 thread_local std::string g_last_error;
 }
 
+// Module lookups compare names in the loader's own form: backslashes.
+static std::string ModuleName(const char* path) {
+  std::string name(path);
+  for (char& c : name)
+    if (c == '/') c = '\\';
+  return name;
+}
+
 static std::string ErrorText(const char* what, const char* path) {
   return std::string(what) + " " + (path ? path : "") + " failed, error " +
          std::to_string(GetLastError());
@@ -34,7 +42,7 @@ LibHandle OpenLibrary(const char* path, unsigned flags) {
   }
   if ((flags & kLoadPinned) != 0) {
     HMODULE pinned = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, path, &pinned);
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, ModuleName(path).c_str(), &pinned);
   }
   return reinterpret_cast<LibHandle>(h);
 }
@@ -42,7 +50,7 @@ LibHandle OpenLibrary(const char* path, unsigned flags) {
 LibHandle LoadedLibrary(const char* path) {
   if (path == nullptr) return nullptr;
   HMODULE h = nullptr;
-  if (!GetModuleHandleExA(0, path, &h)) return nullptr;
+  if (!GetModuleHandleExA(0, ModuleName(path).c_str(), &h)) return nullptr;
   return reinterpret_cast<LibHandle>(h);
 }
 
