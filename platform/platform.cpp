@@ -106,6 +106,10 @@ bool SetEnv(const char* name, const char* value) {
   return _putenv_s(name, value) == 0;
 }
 
+bool RenameReplacing(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 #else  // POSIX
 
 namespace {
@@ -176,6 +180,8 @@ const char* NullDevicePath() { return "/dev/null"; }
 void SetBinaryMode(FILE*) {}
 
 bool SetEnv(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
+
+bool RenameReplacing(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
 #endif
 

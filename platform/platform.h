@@ -57,6 +57,9 @@ const char* NullDevicePath();
 void SetBinaryMode(FILE* stream);
 // Sets an environment variable of this process (overwriting).
 bool SetEnv(const char* name, const char* value);
+// Renames a file, replacing a file already at the new name in one step, as
+// POSIX rename does (Windows' C rename refuses an existing target).
+bool RenameReplacing(const char* from, const char* to);
 
 // High-resolution monotonic clock.
 int64_t ClockTicks();

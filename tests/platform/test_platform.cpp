@@ -5,12 +5,26 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
 
 using ProbeFn = int (*)();
+
+void Write(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -75,6 +89,28 @@ TEST(PlatformProcess, EnvironmentIsVisibleToGetenv) {
   EXPECT_STREQ(std::getenv("OXRIN_PLATFORM_TEST"), "one");
   ASSERT_TRUE(platform::SetEnv("OXRIN_PLATFORM_TEST", "two"));
   EXPECT_STREQ(std::getenv("OXRIN_PLATFORM_TEST"), "two");
+}
+
+// The program cache replaces its file through a temporary one and a rename;
+// that must work over an existing file on every system.
+TEST(PlatformFiles, RenameReplacesAnExistingFile) {
+  const std::string dir = ::testing::TempDir();
+  const std::string target = dir + "oxrin_rename_target.bin";
+  const std::string temp = dir + "oxrin_rename_target.bin.tmp";
+  std::remove(target.c_str());
+
+  Write(temp, "first");
+  ASSERT_TRUE(platform::RenameReplacing(temp.c_str(), target.c_str()));
+  EXPECT_EQ(Read(target), "first");
+
+  Write(temp, "second, longer");
+  ASSERT_TRUE(platform::RenameReplacing(temp.c_str(), target.c_str()));
+  EXPECT_EQ(Read(target), "second, longer");
+  EXPECT_FALSE(std::ifstream(temp).good()) << "the temporary name is gone";
+
+  EXPECT_FALSE(platform::RenameReplacing(temp.c_str(), target.c_str())) << "no source";
+  EXPECT_EQ(Read(target), "second, longer");
+  std::remove(target.c_str());
 }
 
 TEST(PlatformClock, TicksAdvanceAndConvert) {
