@@ -1,7 +1,5 @@
 #include "hoststub/oxrin_host.h"
 
-#include <dlfcn.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -263,15 +261,15 @@ bool LoadExtension(const std::string& path, LoadedExtension* out, std::string* e
                    bool keep_mapped) {
   Host& host = Host::instance();
   const size_t before = host.registrations().size();
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | (keep_mapped ? RTLD_NODELETE : 0));
+  platform::LibHandle handle =
+      platform::OpenLibrary(path.c_str(), keep_mapped ? platform::kLoadPinned : platform::kLoadLocal);
   if (handle == nullptr) {
-    const char* e = dlerror();
-    if (error) *error = std::string("cannot load ") + path + ": " + (e ? e : "unknown error");
+    if (error) *error = std::string("cannot load ") + path + ": " + platform::LastLoadError();
     return false;
   }
   std::vector<Registration> regs = host.registrations();
   if (regs.size() <= before) {
-    dlclose(handle);
+    platform::CloseLibrary(handle);
     if (error) *error = path + " registered no extension provider";
     return false;
   }
@@ -285,7 +283,7 @@ void UnloadExtension(LoadedExtension* ext) {
   if (ext == nullptr) return;
   if (ext->provider) Host::instance().forgetProvider(ext->provider.get());
   ext->provider.reset();
-  if (ext->handle) dlclose(ext->handle);
+  if (ext->handle) platform::CloseLibrary(ext->handle);
   ext->handle = nullptr;
 }
 

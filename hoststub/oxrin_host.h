@@ -12,7 +12,21 @@
 #include <string>
 #include <vector>
 
-#define OXHOST_API __attribute__((visibility("default")))
+#include "platform/platform.h"
+
+// The stand-in's C++ interface is exported by name for the programs built
+// on it.  Its two entry points are not: on Windows they are exported by
+// ordinal only (oxrin_rtc_sdk.def), elsewhere by their C names.
+#if defined(oxrin_rtc_sdk_EXPORTS)
+#define OXHOST_API OX_EXPORT
+#else
+#define OXHOST_API OX_IMPORT
+#endif
+#if defined(OXHOST_ORDINAL_EXPORTS)
+#define OXHOST_ENTRY
+#else
+#define OXHOST_ENTRY OXHOST_API
+#endif
 
 namespace oxhost {
 
@@ -317,6 +331,6 @@ OXHOST_API void UnloadExtension(LoadedExtension* ext);
 }  // namespace oxhost
 
 extern "C" {
-OXHOST_API oxhost::ExtensionControl* oxrin_rtc_sdk_ordinal_6();
-OXHOST_API int oxrin_rtc_sdk_ordinal_9(const char* provider_name, const int32_t* version);
+OXHOST_ENTRY oxhost::ExtensionControl* oxrin_rtc_sdk_ordinal_6();
+OXHOST_ENTRY int oxrin_rtc_sdk_ordinal_9(const char* provider_name, const int32_t* version);
 }

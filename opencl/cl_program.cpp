@@ -7,6 +7,7 @@
 
 #include "opencl/cl_engine.h"
 #include "opencl/cl_error.h"
+#include "platform/platform.h"
 
 namespace opencl {
 
@@ -49,7 +50,7 @@ bool WriteFileReplacing(const std::string& path, const void* data, size_t size) 
   ok = std::fflush(f) == 0 && ok;
   ok = std::ferror(f) == 0 && ok;
   ok = std::fclose(f) == 0 && ok;
-  if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
+  if (ok) ok = platform::RenameReplacing(temp.c_str(), path.c_str());
   if (!ok) std::remove(temp.c_str());
   return ok;
 }

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(_WIN32)
+// The compiler's intrinsics: MSVC's, or GCC's and Clang's (MinGW too).
+#if defined(_MSC_VER)
 #include <intrin.h>
 #elif defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -23,7 +24,7 @@ constexpr uint64_t kXcr0SseAvx = 0x6;
 
 // regs: EAX, EBX, ECX, EDX of leaf/sub-leaf.
 void Cpuid(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
-#if defined(_WIN32)
+#if defined(_MSC_VER)
   int r[4] = {0, 0, 0, 0};
   __cpuidex(r, static_cast<int>(leaf), static_cast<int>(subleaf));
   for (int i = 0; i < 4; ++i) regs[i] = static_cast<uint32_t>(r[i]);
@@ -38,7 +39,7 @@ void Cpuid(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
 }
 
 uint64_t ReadXcr0() {
-#if defined(_WIN32)
+#if defined(_MSC_VER)
   return _xgetbv(0);
 #else
   uint32_t lo = 0, hi = 0;

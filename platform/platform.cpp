@@ -1,10 +1,15 @@
 #include "platform/platform.h"
 
+#include <cstdlib>
+
 #if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
 #include <time.h>
+#include <unistd.h>
 #endif
 
 namespace platform {
@@ -15,10 +20,37 @@ namespace {
 thread_local std::string g_last_error;
 }
 
-LibHandle OpenLibrary(const char* path) {
+// Module lookups compare names in the loader's own form: backslashes.
+static std::string ModuleName(const char* path) {
+  std::string name(path);
+  for (char& c : name)
+    if (c == '/') c = '\\';
+  return name;
+}
+
+static std::string ErrorText(const char* what, const char* path) {
+  return std::string(what) + " " + (path ? path : "") + " failed, error " +
+         std::to_string(GetLastError());
+}
+
+LibHandle OpenLibrary(const char* path, unsigned flags) {
   if (path == nullptr) return nullptr;
   HMODULE h = LoadLibraryA(path);
-  if (h == nullptr) g_last_error = "LoadLibraryA failed, error " + std::to_string(GetLastError());
+  if (h == nullptr) {
+    g_last_error = ErrorText("LoadLibraryA", path);
+    return nullptr;
+  }
+  if ((flags & kLoadPinned) != 0) {
+    HMODULE pinned = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, ModuleName(path).c_str(), &pinned);
+  }
+  return reinterpret_cast<LibHandle>(h);
+}
+
+LibHandle LoadedLibrary(const char* path) {
+  if (path == nullptr) return nullptr;
+  HMODULE h = nullptr;
+  if (!GetModuleHandleExA(0, ModuleName(path).c_str(), &h)) return nullptr;
   return reinterpret_cast<LibHandle>(h);
 }
 
@@ -51,20 +83,54 @@ std::vector<std::string> OpenClLibraryNames() {
   return {"OpenCL.dll", "C:/Windows/System32/OpenCL.dll"};
 }
 
+std::string SharedLibraryFileName(const std::string& name) { return name + ".dll"; }
+
+std::string ExecutablePath() {
+  char buf[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameA(nullptr, buf, sizeof(buf));
+  if (n == 0 || n >= sizeof(buf)) return std::string();
+  std::string path(buf, n);
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+const char* NullDevicePath() { return "NUL"; }
+
+void SetBinaryMode(FILE* stream) {
+  if (stream != nullptr) _setmode(_fileno(stream), _O_BINARY);
+}
+
+bool SetEnv(const char* name, const char* value) {
+  // The C runtime keeps its own copy of the environment; getenv reads it.
+  return _putenv_s(name, value) == 0;
+}
+
+bool RenameReplacing(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 #else  // POSIX
 
 namespace {
 thread_local std::string g_last_error;
 }
 
-LibHandle OpenLibrary(const char* path) {
+LibHandle OpenLibrary(const char* path, unsigned flags) {
   if (path == nullptr) return nullptr;
-  void* h = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  int mode = RTLD_NOW | ((flags & kLoadGlobal) != 0 ? RTLD_GLOBAL : RTLD_LOCAL);
+  if ((flags & kLoadPinned) != 0) mode |= RTLD_NODELETE;
+  void* h = dlopen(path, mode);
   if (h == nullptr) {
     const char* e = dlerror();
     g_last_error = e ? e : "dlopen failed";
   }
   return h;
+}
+
+LibHandle LoadedLibrary(const char* path) {
+  if (path == nullptr) return nullptr;
+  return dlopen(path, RTLD_NOW | RTLD_NOLOAD);
 }
 
 void* FindSymbol(LibHandle lib, const char* name) {
@@ -100,10 +166,27 @@ std::vector<std::string> OpenClLibraryNames() {
   return {"libOpenCL.so.1", OXRIN_SYSTEM_OPENCL_PATH};
 }
 
+std::string SharedLibraryFileName(const std::string& name) { return "lib" + name + ".so"; }
+
+std::string ExecutablePath() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return std::string();
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+const char* NullDevicePath() { return "/dev/null"; }
+
+void SetBinaryMode(FILE*) {}
+
+bool SetEnv(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
+
+bool RenameReplacing(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
 #endif
 
 bool KeepLibrariesAtExit() {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
   return true;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)

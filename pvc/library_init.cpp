@@ -12,6 +12,14 @@ namespace {
 
 host::ExtensionProvider* MakeProvider() { return new PvcExtensionProvider(); }
 
+// Registration runs from a static initialiser, not from a DllMain of our
+// own.  On Windows both run in the same place, the loader's process-attach
+// notification under the loader lock (the C runtime's DLL entry point runs
+// the initialisers), so an explicit DllMain would add nothing.  What runs
+// there is safe under that lock: host ordinals 6 and 9 live in
+// oxrin_rtc_sdk.dll, which the loader has initialised before us because
+// we import it; the provider is one allocation; nothing loads a library,
+// starts or waits for a thread (OpenCL is loaded on the first frame).
 struct Registrar {
   Registrar() { host::RegisterProviderWithHost(kProviderName, &MakeProvider); }
 } g_registrar;

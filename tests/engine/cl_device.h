@@ -2,8 +2,6 @@
 // engine program, see cl_engine_env.h) and launches counted by kernel name.
 #pragma once
 
-#include <dlfcn.h>
-
 #include "tests/engine/cl_engine_env.h"
 
 namespace cltest {
@@ -15,9 +13,10 @@ inline opencl::clEngine* Device() { return testutil::EngineWithProgram(); }
 inline long NamedEnqueues(const char* kernel) {
   using Fn = long (*)(const char*);
   static Fn fn = [] {
-    void* lib = dlopen(testutil::EngineTestClLibrary(), RTLD_NOW | RTLD_NOLOAD);
-    return lib != nullptr ? reinterpret_cast<Fn>(dlsym(lib, "persona_enqueue_count_named"))
-                          : nullptr;
+    platform::LibHandle lib = platform::LoadedLibrary(testutil::EngineTestClLibrary());
+    return lib != nullptr
+               ? reinterpret_cast<Fn>(platform::FindSymbol(lib, "persona_enqueue_count_named"))
+               : nullptr;
   }();
   return fn != nullptr ? fn(kernel) : -1;
 }

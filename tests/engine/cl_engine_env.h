@@ -11,8 +11,6 @@
 // process shares it.
 #pragma once
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -20,6 +18,7 @@
 
 #include "opencl/cl_dispatch.h"
 #include "opencl/cl_engine.h"
+#include "platform/platform.h"
 #include "tests/opencl/capture_stdout.h"
 #include "tests/opencl/engine_fixture.h"
 #include "tools/netrun/engine_program.h"
@@ -55,9 +54,11 @@ inline void SelectCountingClLibrary() {
 inline long EnqueueCount() {
   static persona_counter_fn count = []() -> persona_counter_fn {
     if (EngineTestClLibrary() == nullptr) return nullptr;
-    void* lib = dlopen(EngineTestClLibrary(), RTLD_NOW | RTLD_NOLOAD);
-    return lib == nullptr ? nullptr
-                          : reinterpret_cast<persona_counter_fn>(dlsym(lib, "persona_enqueue_count"));
+    platform::LibHandle lib = platform::LoadedLibrary(EngineTestClLibrary());
+    return lib == nullptr
+               ? nullptr
+               : reinterpret_cast<persona_counter_fn>(
+                     platform::FindSymbol(lib, "persona_enqueue_count"));
   }();
   return count != nullptr ? count() : -1;
 }

@@ -15,6 +15,9 @@
 
 namespace {
 
+// M_PI is not standard C++ (MinGW leaves it out in strict mode).
+constexpr double kPi = 3.14159265358979323846;
+
 using fisheye::FishCorrectionParams;
 using fisheye::FishCorrectionVideoFilter;
 using fisheye::FishLensModel;
@@ -150,9 +153,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LensModel, DefaultLensCoversHalfASphereAcrossA16by9Frame) {
   const FishLensModel model(Defaults(1280, 720));
   // 90 degrees at rho = 0.8516 (the frame's half-diagonal is rho = 1).
-  EXPECT_NEAR(model.angleOfRadius(0.8516), M_PI / 2, 1e-3);
+  EXPECT_NEAR(model.angleOfRadius(0.8516), kPi / 2, 1e-3);
   EXPECT_NEAR(model.angleOfRadius(0.5), 0.66343, 1e-4);
-  EXPECT_GT(model.maxAngle(), M_PI / 2);
+  EXPECT_GT(model.maxAngle(), kPi / 2);
 }
 
 struct InvalidCase {
@@ -189,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 constexpr double kSquare = 48.0;
 
-double Soft(double t) { return std::clamp(3.0 * std::sin(M_PI * t / kSquare), -1.0, 1.0); }
+double Soft(double t) { return std::clamp(3.0 * std::sin(kPi * t / kSquare), -1.0, 1.0); }
 double Board(double x, double y) { return 128.0 + 90.0 * Soft(x) * Soft(y); }
 
 // The fisheye picture of the board for the default lens at w x h.

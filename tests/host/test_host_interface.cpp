@@ -1,6 +1,5 @@
-// The extensions as the host sees them: loaded with dlopen through the host
-// stand-in and called only through the stand-in's own slot declarations.
-#include <dlfcn.h>
+// The extensions as the host sees them: loaded through the host stand-in
+// and called only through the stand-in's own slot declarations.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +7,7 @@
 
 #include "host/extension_interface.h"
 #include "hoststub/oxrin_host.h"
+#include "platform/platform.h"
 #include "tests/common/child_process.h"
 
 namespace {
@@ -27,18 +27,22 @@ struct ExtensionCase {
 };
 
 const ExtensionCase kExtensions[] = {
-    {"liblenscorr_ext.so", "lecture_cam", "FishCorrectionVideoFilter",
+    {"lenscorr_ext", "lecture_cam", "FishCorrectionVideoFilter",
      "lecture camera: sdk setExtensionControl for provider"},
-    {"libpercept_ext.so", "oxrin_pvc", "pvc", "pvc: sdk setExtensionControl for provider"},
+    {"percept_ext", "oxrin_pvc", "pvc", "pvc: sdk setExtensionControl for provider"},
 };
 
-// Library path, and a check that the parent left it unloaded so the child
-// sees its load-time registration.
+std::string LibraryPath(const char* library) {
+  return kLibDir + "/" + platform::SharedLibraryFileName(library);
+}
+
+// Library path, and a check that the parent (or, without fork, the case
+// before) left it unloaded so the case sees its load-time registration.
 std::string FreshLibrary(const char* library) {
-  const std::string path = kLibDir + "/" + library;
-  void* loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  const std::string path = LibraryPath(library);
+  platform::LibHandle loaded = platform::LoadedLibrary(path.c_str());
   if (loaded != nullptr) {
-    dlclose(loaded);
+    platform::CloseLibrary(loaded);
     return std::string();
   }
   oxhost::Host::instance().clear();
@@ -62,8 +66,8 @@ TEST_P(Registration, LoadingRegistersOneProviderWithVersionOneZeroZero) {
     oxhost::Host& host = oxhost::Host::instance();
     const std::string path = FreshLibrary(c.library);
     CHILD_CHECK(!path.empty());
-    void* h = dlopen(path.c_str(), RTLD_NOW);
-    CHILD_CHECK(h != nullptr);
+    testutil::ScopedLibrary lib(path, [&] { host.clear(); });
+    CHILD_CHECK(lib.get() != nullptr);
     const auto versions = host.versionDeclarations();
     CHILD_CHECK(versions.size() == 1);
     CHILD_CHECK(versions[0].name == c.provider);
@@ -99,8 +103,9 @@ TEST_P(Registration, NullControlStillDeclaresTheVersionButRegistersNothing) {
     const std::string path = FreshLibrary(c.library);
     CHILD_CHECK(!path.empty());
     host.setAnswerNull(true);
-    void* h = dlopen(path.c_str(), RTLD_NOW);
-    CHILD_CHECK(h != nullptr);
+    testutil::ScopedLibrary lib(path, [&] { host.clear(); });
+    host.setAnswerNull(false);
+    CHILD_CHECK(lib.get() != nullptr);
     const auto versions = host.versionDeclarations();
     CHILD_CHECK(versions.size() == 1);
     CHILD_CHECK(versions[0].name == c.provider);
@@ -115,7 +120,7 @@ TEST_P(Registration, ListExtensionsWritesExactlyOneDescriptor) {
   const int rc = testutil::RunInChild([&] {
     oxhost::LoadedExtension ext;
     std::string error;
-    CHILD_CHECK(oxhost::LoadExtension(kLibDir + "/" + c.library, &ext, &error));
+    CHILD_CHECK(oxhost::LoadExtension(LibraryPath(c.library), &ext, &error));
     oxhost::Descriptor d[2];
     std::memset(d, 0x5A, sizeof(d));
     int count = -1;
@@ -143,10 +148,10 @@ INSTANTIATE_TEST_SUITE_P(BothExtensions, Registration, ::testing::ValuesIn(kExte
 
 TEST(PerceptExport, VersionIsTheQuotedReleaseText) {
   const int rc = testutil::RunInChild([&] {
-    void* h = dlopen((kLibDir + "/libpercept_ext.so").c_str(), RTLD_NOW);
-    CHILD_CHECK(h != nullptr);
+    testutil::ScopedLibrary lib(LibraryPath("percept_ext"), [] { oxhost::Host::instance().clear(); });
+    CHILD_CHECK(lib.get() != nullptr);
     using VersionFn = std::string (*)();
-    auto fn = reinterpret_cast<VersionFn>(dlsym(h, "version"));
+    auto fn = reinterpret_cast<VersionFn>(platform::FindSymbol(lib.get(), "version"));
     CHILD_CHECK(fn != nullptr);
     const std::string v = fn();
     CHILD_CHECK(v == "\"matting_release_2.0.16\"");
@@ -161,7 +166,7 @@ class FisheyeThroughHost : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::string error;
-    ASSERT_TRUE(oxhost::LoadExtension(kLibDir + "/liblenscorr_ext.so", &ext_, &error)) << error;
+    ASSERT_TRUE(oxhost::LoadExtension(LibraryPath("lenscorr_ext"), &ext_, &error)) << error;
   }
   static void TearDownTestSuite() { oxhost::UnloadExtension(&ext_); }
 

@@ -1,10 +1,14 @@
 // Captures what the code under test writes to standard output (printf as
-// well as std::cout), in this process or in a forked child.
+// well as std::cout), in this process or (POSIX) in a forked child.
 #pragma once
 
 #include <fcntl.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <functional>
@@ -14,15 +18,20 @@ namespace testutil {
 
 // Redirects file descriptor 1 into a pipe from construction until Finish()
 // (or destruction) and collects everything written meanwhile.  A reader
-// thread is not needed as long as less than the pipe capacity (64 KiB) is
-// written between construction and Finish().
+// thread is not needed as long as less than the pipe capacity (64 KiB; on
+// Windows the 1 MiB asked for) is written between construction and
+// Finish().
 class CaptureStdout {
  public:
   CaptureStdout() {
     std::fflush(stdout);
+#if defined(_WIN32)
+    if (_pipe(fds_, 1 << 20, _O_BINARY) != 0) return;
+#else
     if (pipe(fds_) != 0) return;
     // Never block the writer if the pipe fills up: excess is dropped.
     fcntl(fds_[1], F_SETFL, O_NONBLOCK);
+#endif
     saved_ = dup(1);
     dup2(fds_[1], 1);
     close(fds_[1]);
@@ -40,8 +49,9 @@ class CaptureStdout {
     close(saved_);
     active_ = false;
     char buf[4096];
-    ssize_t n;
-    while ((n = read(fds_[0], buf, sizeof buf)) > 0) text_.append(buf, static_cast<size_t>(n));
+    int n;
+    while ((n = static_cast<int>(read(fds_[0], buf, sizeof buf))) > 0)
+      text_.append(buf, static_cast<size_t>(n));
     close(fds_[0]);
     return text_;
   }
@@ -53,6 +63,7 @@ class CaptureStdout {
   std::string text_;
 };
 
+#if !defined(_WIN32)
 struct ChildResult {
   int status = -1;     // exit code, 128 + signal number on a crash, -1 if fork failed
   std::string output;  // everything the child wrote to standard output
@@ -91,5 +102,6 @@ inline ChildResult RunInChildCapturing(const std::function<int()>& fn) {
   else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
   return result;
 }
+#endif  // !_WIN32
 
 }  // namespace testutil

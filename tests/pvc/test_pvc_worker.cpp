@@ -1,7 +1,6 @@
 // The worker's status sequence and the filter end to end on an OpenCL
 // device: this machine's device shown as a GPU by the device persona when
 // the test runs with one, or no GPU at all when it runs without.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +11,7 @@
 
 #include "jnd/jnd_filter.h"
 #include "jnd_test_env.h"
+#include "platform/platform.h"
 #include "pvc/pvc_video_filter.h"
 #include "pvc_fakes.h"
 #include "tools/persona/persona_api.h"
@@ -134,8 +134,9 @@ TEST_F(PvcWorkerOnDevice, InitWarmUpThenFilterWithTheModelsSet) {
 
 TEST_F(PvcWorkerOnDevice, PerFrameFaultAnswersMinusSixAndLeavesThePlane) {
   if (!gpu()) GTEST_SKIP() << "needs a GPU persona";
-  void* persona = dlopen(std::getenv("OXRIN_TEST_CL_LIBRARY"), RTLD_NOW | RTLD_NOLOAD);
-  auto fail_call = reinterpret_cast<persona_fail_fn>(persona ? dlsym(persona, "persona_fail_call") : nullptr);
+  platform::LibHandle persona = platform::LoadedLibrary(std::getenv("OXRIN_TEST_CL_LIBRARY"));
+  auto fail_call =
+      reinterpret_cast<persona_fail_fn>(platform::FindSymbol(persona, "persona_fail_call"));
   if (fail_call == nullptr) GTEST_SKIP() << "persona without a fault switch";
   PvcWorker w;
   const int W = 64, H = 32;

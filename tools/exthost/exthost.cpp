@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "hoststub/oxrin_host.h"
+#include "platform/platform.h"
 #include "tools/exthost/builtin_clip.h"
 #include "tools/exthost/gpu_probe.h"
 #include "tools/exthost/png_writer.h"
@@ -154,10 +155,7 @@ int ParseArgs(int argc, char** argv, Options* o) {
 }
 
 std::string ExecutableDir() {
-  char buf[4096];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-  if (n <= 0) return ".";
-  std::string path(buf, static_cast<size_t>(n));
+  const std::string path = platform::ExecutablePath();
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
@@ -166,9 +164,9 @@ std::string ExecutableDir() {
 std::string ExtensionPath(const std::string& ext) {
   std::string file;
   if (ext == "fisheye") {
-    file = "liblenscorr_ext.so";
+    file = platform::SharedLibraryFileName("lenscorr_ext");
   } else if (ext == "pvc") {
-    file = "libpercept_ext.so";
+    file = platform::SharedLibraryFileName("percept_ext");
   } else {
     return ext;
   }
@@ -273,6 +271,7 @@ int main(int argc, char** argv) {
   std::string error;
 
   // Input first, so a bad stream is reported before anything is loaded.
+  if (opt.input == "-") platform::SetBinaryMode(stdin);
   y4m::Reader reader;
   std::string header;
   int width = exthost::kClipWidth, height = exthost::kClipHeight;
@@ -303,9 +302,10 @@ int main(int argc, char** argv) {
   if (opt.output == "-" || opt.quiet) {
     const int keep = dup(STDOUT_FILENO);
     y4m_out = fdopen(keep, "wb");
+    platform::SetBinaryMode(y4m_out);
     std::fflush(stdout);
     if (opt.quiet) {
-      FILE* null = std::fopen("/dev/null", "w");
+      FILE* null = std::fopen(platform::NullDevicePath(), "w");
       if (null) {
         dup2(fileno(null), STDOUT_FILENO);
         std::fclose(null);
@@ -317,6 +317,10 @@ int main(int argc, char** argv) {
 
   const bool is_pvc = opt.ext == "pvc";
   if (!opt.persona.empty()) {
+    if (!exthost::kPersonaAvailable) {
+      Fail("--persona is not available in this build (the device persona is a POSIX library)");
+      return kExitUsage;
+    }
     if (!exthost::LoadPersona(opt.persona, PersonaPath(), &error)) {
       std::fprintf(stderr, "exthost: %s\n", error.c_str());
       return kExitExtension;

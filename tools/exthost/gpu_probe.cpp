@@ -1,17 +1,22 @@
 #include "tools/exthost/gpu_probe.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <vector>
 
 #define CL_TARGET_OPENCL_VERSION 120
 #include <CL/cl.h>
 
+#include "platform/platform.h"
+
 namespace exthost {
 
 std::string FirstOpenClGpuName(std::string* why) {
-  void* lib = dlopen("libOpenCL.so.1", RTLD_NOW | RTLD_LOCAL);
+  // The names the extension tries, in its order.
+  platform::LibHandle lib = nullptr;
+  for (const std::string& path : platform::OpenClLibraryNames()) {
+    lib = platform::OpenLibrary(path.c_str());
+    if (lib != nullptr) break;
+  }
   if (lib == nullptr) {
     *why = "no OpenCL library on this machine";
     return "";
@@ -19,9 +24,9 @@ std::string FirstOpenClGpuName(std::string* why) {
   using GetPlatforms = cl_int (*)(cl_uint, cl_platform_id*, cl_uint*);
   using GetDevices = cl_int (*)(cl_platform_id, cl_device_type, cl_uint, cl_device_id*, cl_uint*);
   using GetInfo = cl_int (*)(cl_device_id, cl_device_info, size_t, void*, size_t*);
-  auto get_platforms = reinterpret_cast<GetPlatforms>(dlsym(lib, "clGetPlatformIDs"));
-  auto get_devices = reinterpret_cast<GetDevices>(dlsym(lib, "clGetDeviceIDs"));
-  auto get_info = reinterpret_cast<GetInfo>(dlsym(lib, "clGetDeviceInfo"));
+  auto get_platforms = reinterpret_cast<GetPlatforms>(platform::FindSymbol(lib, "clGetPlatformIDs"));
+  auto get_devices = reinterpret_cast<GetDevices>(platform::FindSymbol(lib, "clGetDeviceIDs"));
+  auto get_info = reinterpret_cast<GetInfo>(platform::FindSymbol(lib, "clGetDeviceInfo"));
   std::string name;
   *why = "no OpenCL GPU device found";
   cl_uint n = 0;
@@ -46,10 +51,9 @@ std::string FirstOpenClGpuName(std::string* why) {
 }
 
 bool LoadPersona(const std::string& persona, const std::string& library, std::string* error) {
-  setenv("OXRIN_CL_PERSONA", persona.c_str(), 1);
-  if (dlopen(library.c_str(), RTLD_NOW | RTLD_GLOBAL) == nullptr) {
-    const char* e = dlerror();
-    *error = "cannot load the device persona " + library + ": " + (e ? e : "unknown error");
+  platform::SetEnv("OXRIN_CL_PERSONA", persona.c_str());
+  if (platform::OpenLibrary(library.c_str(), platform::kLoadGlobal) == nullptr) {
+    *error = "cannot load the device persona " + library + ": " + platform::LastLoadError();
     return false;
   }
   return true;

@@ -2,8 +2,6 @@
 // registry, infers its shapes and prints each layer's outputs; with
 // --output it also runs the layers (printing where each ran, with which
 // kernel, and for how long) and writes the last layer's output.
-#include <dlfcn.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 
 #include "engine/cl/base.h"
 #include "opencl/cl_engine.h"
+#include "platform/platform.h"
 #include "tools/netrun/engine_program.h"
 #include "tools/netrun/network.h"
 
@@ -82,23 +81,17 @@ int ParseArgs(int argc, char** argv, Options* o) {
 }
 
 std::string PersonaLibrary() {
-  char exe[4096];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  std::string dir = ".";
-  if (n > 0) {
-    exe[n] = '\0';
-    dir = exe;
-    dir = dir.substr(0, dir.find_last_of('/'));
-  }
+  const std::string exe = platform::ExecutablePath();
+  const size_t slash = exe.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : exe.substr(0, slash);
   return dir + "/../persona/libOpenCL.so.1";
 }
 
 bool LoadPersona(const std::string& persona, std::string* error) {
   const std::string lib = PersonaLibrary();
-  setenv("OXRIN_CL_PERSONA", persona.c_str(), 1);
-  if (dlopen(lib.c_str(), RTLD_NOW | RTLD_GLOBAL) == nullptr) {
-    const char* e = dlerror();
-    *error = "cannot load the device persona " + lib + ": " + (e ? e : "unknown error");
+  platform::SetEnv("OXRIN_CL_PERSONA", persona.c_str());
+  if (platform::OpenLibrary(lib.c_str(), platform::kLoadGlobal) == nullptr) {
+    *error = "cannot load the device persona " + lib + ": " + platform::LastLoadError();
     return false;
   }
   return true;

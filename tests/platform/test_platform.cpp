@@ -1,0 +1,124 @@
+// The platform layer as both systems must provide it: loading and
+// unloading, already-loaded lookups, pinning, file names of this build's
+// libraries, the program's own path and the environment.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using ProbeFn = int (*)();
+
+void Write(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+TEST(PlatformLoading, OpenFindCloseAndLoadedLookups) {
+  ASSERT_EQ(platform::LoadedLibrary(PROBE_PLAIN_PATH), nullptr) << "loaded before the test";
+  platform::LibHandle lib = platform::OpenLibrary(PROBE_PLAIN_PATH);
+  ASSERT_NE(lib, nullptr) << platform::LastLoadError();
+
+  auto fn = reinterpret_cast<ProbeFn>(platform::FindSymbol(lib, "probe_value"));
+  ASSERT_NE(fn, nullptr);
+  EXPECT_EQ(fn(), 41);
+  EXPECT_EQ(platform::FindSymbol(lib, "probe_absent"), nullptr);
+  EXPECT_NE(platform::LastLoadError().find("probe_absent"), std::string::npos)
+      << platform::LastLoadError();
+
+  // A lookup takes a reference of its own and never loads.
+  platform::LibHandle again = platform::LoadedLibrary(PROBE_PLAIN_PATH);
+  ASSERT_NE(again, nullptr);
+  platform::CloseLibrary(again);
+
+  // The last reference unmaps it.
+  platform::CloseLibrary(lib);
+  EXPECT_EQ(platform::LoadedLibrary(PROBE_PLAIN_PATH), nullptr);
+}
+
+TEST(PlatformLoading, PinnedLibraryOutlivesItsLastClose) {
+  platform::LibHandle lib = platform::OpenLibrary(PROBE_PINNED_PATH, platform::kLoadPinned);
+  ASSERT_NE(lib, nullptr) << platform::LastLoadError();
+  platform::CloseLibrary(lib);
+  platform::LibHandle still = platform::LoadedLibrary(PROBE_PINNED_PATH);
+  ASSERT_NE(still, nullptr);
+  auto fn = reinterpret_cast<ProbeFn>(platform::FindSymbol(still, "probe_value"));
+  ASSERT_NE(fn, nullptr);
+  EXPECT_EQ(fn(), 42);
+}
+
+TEST(PlatformLoading, MissingLibraryAnswersNullAndSaysWhich) {
+  const std::string path = std::string(PROBE_PLAIN_PATH) + ".absent";
+  EXPECT_EQ(platform::OpenLibrary(path.c_str()), nullptr);
+  EXPECT_NE(platform::LastLoadError().find("absent"), std::string::npos) << platform::LastLoadError();
+  EXPECT_EQ(platform::OpenLibrary(nullptr), nullptr);
+  EXPECT_EQ(platform::LoadedLibrary(nullptr), nullptr);
+  EXPECT_EQ(platform::FindSymbol(nullptr, "probe_value"), nullptr);
+  platform::CloseLibrary(nullptr);
+}
+
+TEST(PlatformNames, LibraryFileNameMatchesTheBuild) {
+  EXPECT_EQ(platform::SharedLibraryFileName("platform_probe_plain"), PROBE_PLAIN_FILE_NAME);
+}
+
+TEST(PlatformNames, ExecutablePathNamesThisProgramWithForwardSlashes) {
+  const std::string exe = platform::ExecutablePath();
+  EXPECT_TRUE(EndsWith(exe, std::string("/") + PLATFORM_TESTS_FILE_NAME)) << exe;
+  EXPECT_EQ(exe.find('\\'), std::string::npos) << exe;
+}
+
+TEST(PlatformProcess, EnvironmentIsVisibleToGetenv) {
+  ASSERT_TRUE(platform::SetEnv("OXRIN_PLATFORM_TEST", "one"));
+  ASSERT_NE(std::getenv("OXRIN_PLATFORM_TEST"), nullptr);
+  EXPECT_STREQ(std::getenv("OXRIN_PLATFORM_TEST"), "one");
+  ASSERT_TRUE(platform::SetEnv("OXRIN_PLATFORM_TEST", "two"));
+  EXPECT_STREQ(std::getenv("OXRIN_PLATFORM_TEST"), "two");
+}
+
+// The program cache replaces its file through a temporary one and a rename;
+// that must work over an existing file on every system.
+TEST(PlatformFiles, RenameReplacesAnExistingFile) {
+  const std::string dir = ::testing::TempDir();
+  const std::string target = dir + "oxrin_rename_target.bin";
+  const std::string temp = dir + "oxrin_rename_target.bin.tmp";
+  std::remove(target.c_str());
+
+  Write(temp, "first");
+  ASSERT_TRUE(platform::RenameReplacing(temp.c_str(), target.c_str()));
+  EXPECT_EQ(Read(target), "first");
+
+  Write(temp, "second, longer");
+  ASSERT_TRUE(platform::RenameReplacing(temp.c_str(), target.c_str()));
+  EXPECT_EQ(Read(target), "second, longer");
+  EXPECT_FALSE(std::ifstream(temp).good()) << "the temporary name is gone";
+
+  EXPECT_FALSE(platform::RenameReplacing(temp.c_str(), target.c_str())) << "no source";
+  EXPECT_EQ(Read(target), "second, longer");
+  std::remove(target.c_str());
+}
+
+TEST(PlatformClock, TicksAdvanceAndConvert) {
+  EXPECT_GT(platform::ClockTicksPerSecond(), 0);
+  const int64_t a = platform::ClockTicks();
+  const int64_t b = platform::ClockTicks();
+  EXPECT_GE(b, a);
+  EXPECT_DOUBLE_EQ(platform::TicksToMs(0, platform::ClockTicksPerSecond()), 1000.0);
+}
+
+}  // namespace
