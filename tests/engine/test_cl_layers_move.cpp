@@ -53,6 +53,7 @@ size_t Mismatches(const Tensor& t, const std::vector<float>& want, bool after_su
 // uploads the host values, since no device layer wrote that memory.
 void GiveDeviceMemory(Tensor* t, int form) {
   auto* m = new opencl::ClMemory(cltest::Device());
+  t->device_mem = m;  // the tensor owns it
   bool ok = false;
   if (form == engine::cl::kModeHalfImage) {
     const engine::cl::TexelExtent e = engine::cl::ImageExtent(0, t->n, t->h, t->w, t->c);
@@ -61,7 +62,6 @@ void GiveDeviceMemory(Tensor* t, int form) {
     ok = m->CreateBuffer((t->elements() + 3) / 4 * 8, CL_MEM_READ_WRITE);
   }
   ASSERT_TRUE(ok);
-  t->device_mem = m;
 }
 
 constexpr int kNone = -1;
