@@ -115,6 +115,25 @@ size_t MaxImageWidth(opencl::clEngine* engine) {
   return width;
 }
 
+bool ShortsFit(std::initializer_list<int64_t> values) {
+  for (int64_t v : values)
+    if (v < -32768 || v > 32767) return false;
+  return true;
+}
+
+bool ImageFits(const Tensor* t, opencl::clEngine* engine) {
+  const TexelExtent e = ImageExtent(kLayoutActivation, t->n, t->h, t->w, t->c);
+  return e.width > 0 && static_cast<size_t>(e.width) <= MaxImageWidth(engine);
+}
+
+int DeviceFormOf(const Tensor* t) {
+  const Base* p = dynamic_cast<const Base*>(t->producer);
+  if (p != nullptr && p->on_device) return p->output_form(t);
+  if (t->device_mem == nullptr) return -1;
+  if (t->device_mem->image != nullptr) return kModeHalfImage;
+  return t->device_mem->buffer != nullptr ? kModeHalfBuffer : -1;
+}
+
 bool UploadHalfBuffer(opencl::ClMemory* mem, const std::vector<uint16_t>& halves) {
   std::vector<uint16_t> padded(halves);
   padded.resize(HalfCount(halves.size()), 0);

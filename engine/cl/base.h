@@ -118,6 +118,15 @@ bool HostHolds(const Tensor* t);
 // The largest 2D image width the engine's device accepts (0 when unknown).
 size_t MaxImageWidth(opencl::clEngine* engine);
 
+// Whether every value fits a kernel's 16-bit argument.
+bool ShortsFit(std::initializer_list<int64_t> values);
+// Whether t fits an RGBA half image in layout 0 on the engine's device.
+bool ImageFits(const Tensor* t, opencl::clEngine* engine);
+// The device form t is written in: its producer's output form when the
+// producer is an OpenCL layer on the device, else the form of the device
+// memory t holds (an image before a buffer); -1 when t has none.
+int DeviceFormOf(const Tensor* t);
+
 // Half-precision copies on the device.
 // A buffer of halves (zero-padded to a multiple of 4 values).
 bool UploadHalfBuffer(opencl::ClMemory* mem, const std::vector<uint16_t>& halves);

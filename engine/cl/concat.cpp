@@ -3,7 +3,74 @@
 #include "engine/registry.h"
 
 namespace engine {
+namespace cl {
+
+std::string ConcatKernel(const std::vector<int>& cs, int form) {
+  if (cs.size() < 2 || cs.size() > 4) return "";
+  const std::string base = "concat" + std::to_string(cs.size());
+  if (form == kModeHalfBuffer) return base + "_buf";
+  if (form != kModeHalfImage) return "";
+  if (cs.size() == 3 && cs[0] % 4 == 0 && cs[1] == 2 && cs[2] == 2) return base + "_X4_2_2";
+  if (cs.size() == 3 && cs[0] % 2 == 0 && cs[1] == 3 && cs[2] == 3) return base + "_X2_3_3";
+  for (int c : cs)
+    if (c % 4 != 0) return "";
+  return base;
+}
+
+bool Concat::reshape(core::RunEnv& env) {
+  stay_on_host();
+  if (!simd::Concat::reshape(env)) return false;
+  prepared = prepare(env);
+  if (!prepared) stay_on_host();
+  return true;
+}
+
+bool Concat::prepare(core::RunEnv& env) {
+  opencl::clEngine* engine = env.engine;
+  Tensor* out = outputs[0];
+  if (engine == nullptr || !engine->initialized) return false;
+  // Only inputs that already live on the device are joined there.
+  std::vector<int> cs;
+  for (const Tensor* t : inputs) {
+    if (t->device_mem == nullptr || t->n != 1) return false;
+    cs.push_back(t->c);
+  }
+  const int form = DeviceFormOf(inputs[0]);
+  const std::string chosen = ConcatKernel(cs, form);
+  if (chosen.empty()) return false;
+  input_mode = output_mode = form;
+  if (form == kModeHalfImage) {
+    for (const Tensor* t : inputs)
+      if (!ImageFits(t, engine)) return false;
+  }
+  const size_t g0 = form == kModeHalfImage ? static_cast<size_t>((out->c + 3) / 4)
+                                           : static_cast<size_t>(out->c);
+  if (!ShortsFit({out->c, out->w, out->h})) return false;
+  if (!create_output_memory(0, engine)) return false;
+  if (!kernel.Init(engine, chosen, name, true)) return false;
+  kernel.detail = type + "_" + config_key();
+
+  const int k = static_cast<int>(inputs.size());
+  input_args.clear();
+  for (int i = 0; i < k; ++i) input_args.push_back(i);
+  output_args = {k};
+  int a = 0;
+  for (int i = 0; i <= k; ++i) kernel.SetArgMem(a++, nullptr);
+  // The global size again, as the kernels' bounds.
+  for (int v : {static_cast<int>(g0), out->w, out->h})
+    kernel.SetArgShort(a++, static_cast<int16_t>(v));
+  for (int c : cs) kernel.SetArgShort(a++, static_cast<int16_t>(c));
+  kernel.SetGlobalSize(g0, static_cast<size_t>(out->w), static_cast<size_t>(out->h));
+  on_device = true;
+  return true;
+}
+
+bool Concat::run(core::RunEnv& env) {
+  if (!on_device) return simd::Concat::run(env);
+  return run_device(env);
+}
 
 OXRIN_REGISTER_LAYER("Concat", cl::Concat);
 
+}  // namespace cl
 }  // namespace engine

@@ -1,5 +1,8 @@
-// OpenCL level of Concat: kernel choice and launch arrive with the device
-// kernels; until then the layer stays off the device.
+// OpenCL level of Concat: joins 2 to 4 inputs along the channels on the
+// device when every input already has device memory; the first input's
+// form picks image kernels ("concat2/3/4", with "_X4_2_2" and "_X2_3_3"
+// for mixed counts) or half-buffer kernels ("_buf").  Otherwise the CPU
+// computation runs.
 #pragma once
 
 #include "engine/cl/base.h"
@@ -16,7 +19,16 @@ class Concat : public simd::Concat, public Base {
   bool use_buffer_weight(opencl::clEngine* engine) override {
     return simd::Concat::use_buffer_weight(engine);
   }
+  bool reshape(core::RunEnv& env) override;
+  bool run(core::RunEnv& env) override;
+
+ private:
+  bool prepare(core::RunEnv& env);
 };
+
+// The kernel Concat takes for input channel counts cs in the given form
+// (kModeHalfImage or kModeHalfBuffer); empty when none fits.
+std::string ConcatKernel(const std::vector<int>& cs, int form);
 
 }  // namespace cl
 }  // namespace engine

@@ -3,7 +3,48 @@
 #include "engine/registry.h"
 
 namespace engine {
+namespace cl {
+
+bool Normalize::reshape(core::RunEnv& env) {
+  stay_on_host();
+  if (!simd::Normalize::reshape(env)) return false;
+  prepared = prepare(env);
+  if (!prepared) stay_on_host();
+  return true;
+}
+
+bool Normalize::prepare(core::RunEnv& env) {
+  opencl::clEngine* engine = env.engine;
+  const Tensor* in = inputs[0];
+  const Tensor* out = outputs[0];
+  input_mode = kModeByteBuffer;
+  output_mode = kModeHalfImage;
+  if (engine == nullptr || !engine->initialized) return false;
+  if (in->host_u8 == nullptr || in->n != 1 || !ShortsFit({out->c, out->w, out->h})) return false;
+  if (!create_output_memory(0, engine)) return false;
+  if (!kernel.Init(engine, "normalize_kernel", name, true)) return false;
+  kernel.detail = type + "_" + config_key();
+  input_args = {0};
+  output_args = {1};
+  kernel.SetArgMem(0, nullptr);
+  kernel.SetArgMem(1, nullptr);
+  int a = 2;
+  for (int v : {in->c, out->c, out->w, out->h}) kernel.SetArgShort(a++, static_cast<int16_t>(v));
+  for (float m : in->mean) kernel.SetArgFloat(a++, m);
+  for (float s : in->scale) kernel.SetArgFloat(a++, s);
+  kernel.SetArgFloat(a++, fill);
+  kernel.SetGlobalSize(static_cast<size_t>((out->c + 3) / 4), static_cast<size_t>(out->w),
+                       static_cast<size_t>(out->h));
+  on_device = true;
+  return true;
+}
+
+bool Normalize::run(core::RunEnv& env) {
+  if (!on_device) return simd::Normalize::run(env);
+  return run_device(env);
+}
 
 OXRIN_REGISTER_LAYER("Normalize", cl::Normalize);
 
+}  // namespace cl
 }  // namespace engine

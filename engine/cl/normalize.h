@@ -1,5 +1,6 @@
-// OpenCL level of Normalize: kernel choice and launch arrive with the device
-// kernels; until then the layer stays off the device.
+// OpenCL level of Normalize: "normalize_kernel" turns an 8-bit input (the
+// bytes on the host) into a half image; a float input runs the CPU
+// computation, which passes it through.
 #pragma once
 
 #include "engine/cl/base.h"
@@ -12,6 +13,11 @@ class Normalize : public simd::Normalize, public Base {
  public:
   Normalize(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
       : simd::Normalize(desc, tensors, weights) {}
+  bool reshape(core::RunEnv& env) override;
+  bool run(core::RunEnv& env) override;
+
+ private:
+  bool prepare(core::RunEnv& env);
 };
 
 }  // namespace cl

@@ -3,7 +3,50 @@
 #include "engine/registry.h"
 
 namespace engine {
+namespace cl {
+
+bool Reshape::reshape(core::RunEnv& env) {
+  stay_on_host();
+  if (!core::Reshape::reshape(env)) return false;
+  prepared = prepare(env);
+  if (!prepared) stay_on_host();
+  return true;
+}
+
+bool Reshape::prepare(core::RunEnv& env) {
+  opencl::clEngine* engine = env.engine;
+  const Tensor* in = inputs[0];
+  input_mode = kModeHalfImage;
+  output_mode = kModeHalfBuffer;
+  if (engine == nullptr || !engine->initialized) return false;
+  const auto* producer = dynamic_cast<const Base*>(in->producer);
+  if (producer == nullptr || !producer->on_device || producer->output_form(in) != kModeHalfImage)
+    return false;
+  // Batches stack as rows of the image, in NHWC order.
+  const int64_t rows = static_cast<int64_t>(in->n) * in->h;
+  if (!ShortsFit({in->c, in->w, rows}) || !ImageFits(in, engine)) return false;
+  if (!create_output_memory(0, engine)) return false;
+  if (!kernel.Init(engine, "image_to_buf", name, true)) return false;
+  kernel.detail = type + "_" + config_key();
+  input_args = {0};
+  output_args = {1};
+  kernel.SetArgMem(0, nullptr);
+  kernel.SetArgMem(1, nullptr);
+  int a = 2;
+  for (int64_t v : {int64_t{in->c}, int64_t{in->w}, rows})
+    kernel.SetArgShort(a++, static_cast<int16_t>(v));
+  kernel.SetGlobalSize(static_cast<size_t>((in->c + 3) / 4), static_cast<size_t>(in->w),
+                       static_cast<size_t>(rows));
+  on_device = true;
+  return true;
+}
+
+bool Reshape::run(core::RunEnv& env) {
+  if (!on_device) return core::Reshape::run(env);
+  return run_device(env);
+}
 
 OXRIN_REGISTER_LAYER("Reshape", cl::Reshape);
 
+}  // namespace cl
 }  // namespace engine

@@ -1,5 +1,10 @@
-// OpenCL level of Reshape: kernel choice and launch arrive with the device
-// kernels; until then the layer stays off the device.
+// OpenCL level of Reshape.  After an OpenCL layer on the device that
+// writes an image, "image_to_buf" turns that image into an NHWC half
+// buffer, whose order of values the new dimensions relabel; the buffer
+// goes to the host for a host consumer, or stays for a device consumer
+// that reads half buffers.  After any other producer (a CPU layer, or one
+// that writes a buffer already, read back by its own run) the core
+// relabelling runs on the host values.
 #pragma once
 
 #include "engine/cl/base.h"
@@ -12,8 +17,12 @@ class Reshape : public core::Reshape, public Base {
  public:
   Reshape(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
       : core::Reshape(desc, tensors, weights) {}
+  bool reshape(core::RunEnv& env) override;
   // Off the device the core relabelling runs.
-  bool run(core::RunEnv& env) override { return core::Reshape::run(env); }
+  bool run(core::RunEnv& env) override;
+
+ private:
+  bool prepare(core::RunEnv& env);
 };
 
 }  // namespace cl

@@ -3,7 +3,47 @@
 #include "engine/registry.h"
 
 namespace engine {
+namespace cl {
+
+bool Shuffle::reshape(core::RunEnv& env) {
+  stay_on_host();
+  if (!simd::Shuffle::reshape(env)) return false;
+  prepared = prepare(env);
+  if (!prepared) stay_on_host();
+  return true;
+}
+
+bool Shuffle::prepare(core::RunEnv& env) {
+  opencl::clEngine* engine = env.engine;
+  const Tensor* in = inputs[0];
+  const Tensor* out = outputs[0];
+  input_mode = output_mode = kModeHalfImage;
+  if (engine == nullptr || !engine->initialized) return false;
+  if (in->n != 1 || in->host_u8 != nullptr || out->c % 8 != 0) return false;
+  const char* chosen = groups == out->c / 2 ? "shuffle_half" : groups == 2 ? "shuffle_2" : nullptr;
+  if (chosen == nullptr) return false;
+  if (!ShortsFit({out->c, out->w}) || !ImageFits(in, engine)) return false;
+  if (!create_output_memory(0, engine)) return false;
+  if (!kernel.Init(engine, chosen, name, true)) return false;
+  kernel.detail = type + "_" + config_key();
+  input_args = {0};
+  output_args = {1};
+  kernel.SetArgMem(0, nullptr);
+  kernel.SetArgMem(1, nullptr);
+  kernel.SetArgShort(2, static_cast<int16_t>(out->c));
+  kernel.SetArgShort(3, static_cast<int16_t>(out->w));
+  kernel.SetGlobalSize(static_cast<size_t>(out->c / 4), static_cast<size_t>(out->w),
+                       static_cast<size_t>(out->h));
+  on_device = true;
+  return true;
+}
+
+bool Shuffle::run(core::RunEnv& env) {
+  if (!on_device) return simd::Shuffle::run(env);
+  return run_device(env);
+}
 
 OXRIN_REGISTER_LAYER("Shuffle", cl::Shuffle);
 
+}  // namespace cl
 }  // namespace engine

@@ -1,5 +1,6 @@
-// OpenCL level of Shuffle: kernel choice and launch arrive with the device
-// kernels; until then the layer stays off the device.
+// OpenCL level of Shuffle: on images with a channel count that is a
+// multiple of 8, c / 2 groups take "shuffle_half" and 2 groups
+// "shuffle_2"; other group counts run the CPU computation.
 #pragma once
 
 #include "engine/cl/base.h"
@@ -12,6 +13,11 @@ class Shuffle : public simd::Shuffle, public Base {
  public:
   Shuffle(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
       : simd::Shuffle(desc, tensors, weights) {}
+  bool reshape(core::RunEnv& env) override;
+  bool run(core::RunEnv& env) override;
+
+ private:
+  bool prepare(core::RunEnv& env);
 };
 
 }  // namespace cl

@@ -1,9 +1,76 @@
 #include "engine/cl/shuffle_split2.h"
 
+#include <cstring>
+
 #include "engine/registry.h"
 
 namespace engine {
+namespace cl {
+
+namespace {
+
+// Kernel argument slots of the two inputs and the two outputs.
+constexpr int kIn0 = 0, kIn1 = 1, kOut0 = 2, kOut1 = 3;
+
+}  // namespace
+
+bool ShuffleSplit2::reshape(core::RunEnv& env) {
+  stay_on_host();
+  if (!simd::ShuffleSplit2::reshape(env)) return false;
+  prepared = prepare(env);
+  if (!prepared) stay_on_host();
+  return true;
+}
+
+bool ShuffleSplit2::prepare(core::RunEnv& env) {
+  opencl::clEngine* engine = env.engine;
+  const Tensor* in0 = inputs[0];
+  const Tensor* out = outputs[0];
+  input_mode = output_mode = kModeHalfImage;
+  if (engine == nullptr || !engine->initialized) return false;
+  for (const Tensor* t : inputs)
+    if (t->n != 1 || t->host_u8 != nullptr || !ImageFits(t, engine)) return false;
+  // The kernel reads two inputs of e channels each (it tells one input
+  // from two by input 0's width) and writes e channels per output.
+  if (inputs.size() == 2 && inputs[1]->c != in0->c) return false;
+  const int e = inputs.size() == 2 ? in0->c : in0->c / 2;
+  if (in0->c % 2 != 0 || e % 4 != 0) return false;
+  const char* chosen = groups == e ? "shuffle_split2_half" : groups == 2 ? "shuffle_split2_2" : nullptr;
+  if (chosen == nullptr) return false;
+  if (!ShortsFit({2 * e, out->w})) return false;
+  for (size_t i = 0; i < outputs.size(); ++i)
+    if (!create_output_memory(i, engine)) return false;
+  if (!kernel.Init(engine, chosen, name, true)) return false;
+  kernel.detail = type + "_" + config_key();
+  input_args = inputs.size() == 2 ? std::vector<int>{kIn0, kIn1} : std::vector<int>{kIn0};
+  output_args = outputs.size() == 2 ? std::vector<int>{kOut0, kOut1} : std::vector<int>{kOut0};
+  for (int i : {kIn0, kIn1, kOut0, kOut1}) kernel.SetArgMem(i, nullptr);
+  kernel.SetArgShort(4, static_cast<int16_t>(e));
+  kernel.SetArgShort(5, static_cast<int16_t>(out->w));
+  kernel.SetArgShort(6, static_cast<int16_t>(outputs.size()));
+  kernel.SetGlobalSize(static_cast<size_t>(e / 4), static_cast<size_t>(out->w),
+                       static_cast<size_t>(out->h));
+  on_device = true;
+  return true;
+}
+
+// A slot without a tensor of its own repeats the first one's memory.
+void ShuffleSplit2::before_launch() {
+  auto repeat = [this](int from, int to) {
+    cl_mem mem = nullptr;
+    std::memcpy(&mem, kernel.args[from].value, sizeof mem);
+    kernel.SetArgMem(to, mem);
+  };
+  if (inputs.size() == 1) repeat(kIn0, kIn1);
+  if (outputs.size() == 1) repeat(kOut0, kOut1);
+}
+
+bool ShuffleSplit2::run(core::RunEnv& env) {
+  if (!on_device) return simd::ShuffleSplit2::run(env);
+  return run_device(env);
+}
 
 OXRIN_REGISTER_LAYER("ShuffleSplit2", cl::ShuffleSplit2);
 
+}  // namespace cl
 }  // namespace engine

@@ -3,7 +3,49 @@
 #include "engine/registry.h"
 
 namespace engine {
+namespace cl {
+
+bool Slice::reshape(core::RunEnv& env) {
+  stay_on_host();
+  if (!simd::Slice::reshape(env)) return false;
+  prepared = prepare(env);
+  if (!prepared) stay_on_host();
+  return true;
+}
+
+bool Slice::prepare(core::RunEnv& env) {
+  opencl::clEngine* engine = env.engine;
+  const Tensor* in = inputs[0];
+  const Tensor* out = outputs[0];
+  input_mode = output_mode = kModeHalfImage;
+  if (engine == nullptr || !engine->initialized) return false;
+  if (in->n != 1 || in->host_u8 != nullptr) return false;
+  const bool whole_h = from[kH] == 0 && to[kH] == in->h && by[kH] == 1;
+  const bool whole_w = from[kW] == 0 && to[kW] == in->w && by[kW] == 1;
+  if (!whole_h || !whole_w || by[kC] != 1 || from[kC] % 4 != 0) return false;
+  if (!ShortsFit({in->c, out->c, out->w, out->h}) || !ImageFits(in, engine)) return false;
+  if (!create_output_memory(0, engine)) return false;
+  if (!kernel.Init(engine, "slice", name, true)) return false;
+  kernel.detail = type + "_" + config_key();
+  input_args = {0};
+  output_args = {1};
+  kernel.SetArgMem(0, nullptr);
+  kernel.SetArgMem(1, nullptr);
+  int a = 2;
+  for (int v : {in->c, from[kC], out->c, out->w, out->h})
+    kernel.SetArgShort(a++, static_cast<int16_t>(v));
+  kernel.SetGlobalSize(static_cast<size_t>((out->c + 3) / 4), static_cast<size_t>(out->w),
+                       static_cast<size_t>(out->h));
+  on_device = true;
+  return true;
+}
+
+bool Slice::run(core::RunEnv& env) {
+  if (!on_device) return simd::Slice::run(env);
+  return run_device(env);
+}
 
 OXRIN_REGISTER_LAYER("Slice", cl::Slice);
 
+}  // namespace cl
 }  // namespace engine

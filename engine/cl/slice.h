@@ -1,5 +1,6 @@
-// OpenCL level of Slice: kernel choice and launch arrive with the device
-// kernels; until then the layer stays off the device.
+// OpenCL level of Slice: "slice" copies a channel range of an image when
+// the range keeps the whole height and width, steps by 1 and starts at a
+// multiple of 4; any other range runs the CPU computation.
 #pragma once
 
 #include "engine/cl/base.h"
@@ -12,6 +13,11 @@ class Slice : public simd::Slice, public Base {
  public:
   Slice(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
       : simd::Slice(desc, tensors, weights) {}
+  bool reshape(core::RunEnv& env) override;
+  bool run(core::RunEnv& env) override;
+
+ private:
+  bool prepare(core::RunEnv& env);
 };
 
 }  // namespace cl

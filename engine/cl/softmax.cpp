@@ -3,7 +3,42 @@
 #include "engine/registry.h"
 
 namespace engine {
+namespace cl {
+
+bool Softmax::reshape(core::RunEnv& env) {
+  stay_on_host();
+  if (!simd::Softmax::reshape(env)) return false;
+  prepared = prepare(env);
+  if (!prepared) stay_on_host();
+  return true;
+}
+
+bool Softmax::prepare(core::RunEnv& env) {
+  opencl::clEngine* engine = env.engine;
+  const Tensor* in = inputs[0];
+  input_mode = output_mode = kModeHalfBuffer;
+  if (engine == nullptr || !engine->initialized) return false;
+  if (in->n != 1 || in->host_u8 != nullptr || !ShortsFit({in->c, in->w, in->h})) return false;
+  if (!create_output_memory(0, engine)) return false;
+  if (!kernel.Init(engine, "softmax", name, true)) return false;
+  kernel.detail = type + "_" + config_key();
+  input_args = {0};
+  output_args = {1};
+  kernel.SetArgMem(0, nullptr);
+  kernel.SetArgMem(1, nullptr);
+  int a = 2;
+  for (int v : {in->c, in->w, in->h}) kernel.SetArgShort(a++, static_cast<int16_t>(v));
+  kernel.SetGlobalSize(static_cast<size_t>(in->w), static_cast<size_t>(in->h), 1);
+  on_device = true;
+  return true;
+}
+
+bool Softmax::run(core::RunEnv& env) {
+  if (!on_device) return simd::Softmax::run(env);
+  return run_device(env);
+}
 
 OXRIN_REGISTER_LAYER("Softmax", cl::Softmax);
 
+}  // namespace cl
 }  // namespace engine

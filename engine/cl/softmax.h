@@ -1,5 +1,5 @@
-// OpenCL level of Softmax: kernel choice and launch arrive with the device
-// kernels; until then the layer stays off the device.
+// OpenCL level of Softmax: "softmax" over the channels of each pixel,
+// reading and writing NHWC half buffers.
 #pragma once
 
 #include "engine/cl/base.h"
@@ -12,6 +12,11 @@ class Softmax : public simd::Softmax, public Base {
  public:
   Softmax(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
       : simd::Softmax(desc, tensors, weights) {}
+  bool reshape(core::RunEnv& env) override;
+  bool run(core::RunEnv& env) override;
+
+ private:
+  bool prepare(core::RunEnv& env);
 };
 
 }  // namespace cl

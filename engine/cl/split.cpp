@@ -3,7 +3,45 @@
 #include "engine/registry.h"
 
 namespace engine {
+namespace cl {
+
+bool Split::reshape(core::RunEnv& env) {
+  stay_on_host();
+  if (!simd::Split::reshape(env)) return false;
+  prepared = prepare(env);
+  if (!prepared) stay_on_host();
+  return true;
+}
+
+bool Split::prepare(core::RunEnv& env) {
+  opencl::clEngine* engine = env.engine;
+  const Tensor* in = inputs[0];
+  input_mode = output_mode = kModeHalfImage;
+  if (engine == nullptr || !engine->initialized) return false;
+  if (outputs.size() != 2 || in->n != 1 || in->host_u8 != nullptr) return false;
+  const Tensor* out = outputs[0];
+  // Each output takes whole texels of the input.
+  if (out->c % 4 != 0 || !ShortsFit({out->c, out->w}) || !ImageFits(in, engine)) return false;
+  if (!create_output_memory(0, engine) || !create_output_memory(1, engine)) return false;
+  if (!kernel.Init(engine, "split_2", name, true)) return false;
+  kernel.detail = type + "_" + config_key();
+  input_args = {0};
+  output_args = {1, 2};
+  for (int i = 0; i < 3; ++i) kernel.SetArgMem(i, nullptr);
+  kernel.SetArgShort(3, static_cast<int16_t>(out->c));
+  kernel.SetArgShort(4, static_cast<int16_t>(out->w));
+  kernel.SetGlobalSize(static_cast<size_t>(out->c / 4), static_cast<size_t>(out->w),
+                       static_cast<size_t>(out->h));
+  on_device = true;
+  return true;
+}
+
+bool Split::run(core::RunEnv& env) {
+  if (!on_device) return simd::Split::run(env);
+  return run_device(env);
+}
 
 OXRIN_REGISTER_LAYER("Split", cl::Split);
 
+}  // namespace cl
 }  // namespace engine

@@ -1,5 +1,5 @@
-// OpenCL level of Split: kernel choice and launch arrive with the device
-// kernels; until then the layer stays off the device.
+// OpenCL level of Split: two outputs whose channel count is a multiple of
+// 4 take "split_2" on images; any other split runs the CPU computation.
 #pragma once
 
 #include "engine/cl/base.h"
@@ -12,6 +12,11 @@ class Split : public simd::Split, public Base {
  public:
   Split(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
       : simd::Split(desc, tensors, weights) {}
+  bool reshape(core::RunEnv& env) override;
+  bool run(core::RunEnv& env) override;
+
+ private:
+  bool prepare(core::RunEnv& env);
 };
 
 }  // namespace cl
