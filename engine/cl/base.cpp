@@ -115,12 +115,6 @@ size_t MaxImageWidth(opencl::clEngine* engine) {
   return width;
 }
 
-bool ShortsFit(std::initializer_list<int64_t> values) {
-  for (int64_t v : values)
-    if (v < -32768 || v > 32767) return false;
-  return true;
-}
-
 bool ImageFits(const Tensor* t, opencl::clEngine* engine) {
   const TexelExtent e = ImageExtent(kLayoutActivation, t->n, t->h, t->w, t->c);
   return e.width > 0 && static_cast<size_t>(e.width) <= MaxImageWidth(engine);
@@ -161,11 +155,10 @@ bool FitsShort(std::initializer_list<int64_t> values) {
 
 bool Base::images_fit(opencl::clEngine* engine) const {
   if (engine == nullptr || !engine->initialized) return false;
-  const size_t limit = MaxImageWidth(engine);
   for (const std::vector<Tensor*>* list : {&inputs, &outputs})
     for (const Tensor* t : *list) {
-      if (t->n != 1 || (list == &inputs && t->host_u8 != nullptr)) return false;
-      if (static_cast<size_t>(ImageExtent(0, t->n, t->h, t->w, t->c).width) > limit) return false;
+      if (t->n != 1 || (list == &inputs && t->host_u8 != nullptr) || !ImageFits(t, engine))
+        return false;
     }
   return true;
 }

@@ -118,8 +118,6 @@ bool HostHolds(const Tensor* t);
 // The largest 2D image width the engine's device accepts (0 when unknown).
 size_t MaxImageWidth(opencl::clEngine* engine);
 
-// Whether every value fits a kernel's 16-bit argument.
-bool ShortsFit(std::initializer_list<int64_t> values);
 // Whether t fits an RGBA half image in layout 0 on the engine's device.
 bool ImageFits(const Tensor* t, opencl::clEngine* engine);
 // The device form t is written in: its producer's output form when the

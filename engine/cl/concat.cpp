@@ -45,7 +45,7 @@ bool Concat::prepare(core::RunEnv& env) {
   }
   const size_t g0 = form == kModeHalfImage ? static_cast<size_t>((out->c + 3) / 4)
                                            : static_cast<size_t>(out->c);
-  if (!ShortsFit({out->c, out->w, out->h})) return false;
+  if (!FitsShort({out->c, out->w, out->h})) return false;
   if (!create_output_memory(0, engine)) return false;
   if (!kernel.Init(engine, chosen, name, true)) return false;
   kernel.detail = type + "_" + config_key();

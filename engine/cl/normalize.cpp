@@ -20,7 +20,7 @@ bool Normalize::prepare(core::RunEnv& env) {
   input_mode = kModeByteBuffer;
   output_mode = kModeHalfImage;
   if (engine == nullptr || !engine->initialized) return false;
-  if (in->host_u8 == nullptr || in->n != 1 || !ShortsFit({out->c, out->w, out->h})) return false;
+  if (in->host_u8 == nullptr || in->n != 1 || !FitsShort({out->c, out->w, out->h})) return false;
   if (!create_output_memory(0, engine)) return false;
   if (!kernel.Init(engine, "normalize_kernel", name, true)) return false;
   kernel.detail = type + "_" + config_key();

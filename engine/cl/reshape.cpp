@@ -24,7 +24,7 @@ bool Reshape::prepare(core::RunEnv& env) {
     return false;
   // Batches stack as rows of the image, in NHWC order.
   const int64_t rows = static_cast<int64_t>(in->n) * in->h;
-  if (!ShortsFit({in->c, in->w, rows}) || !ImageFits(in, engine)) return false;
+  if (!FitsShort({in->c, in->w, rows}) || !ImageFits(in, engine)) return false;
   if (!create_output_memory(0, engine)) return false;
   if (!kernel.Init(engine, "image_to_buf", name, true)) return false;
   kernel.detail = type + "_" + config_key();

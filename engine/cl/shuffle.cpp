@@ -22,7 +22,7 @@ bool Shuffle::prepare(core::RunEnv& env) {
   if (in->n != 1 || in->host_u8 != nullptr || out->c % 8 != 0) return false;
   const char* chosen = groups == out->c / 2 ? "shuffle_half" : groups == 2 ? "shuffle_2" : nullptr;
   if (chosen == nullptr) return false;
-  if (!ShortsFit({out->c, out->w}) || !ImageFits(in, engine)) return false;
+  if (!FitsShort({out->c, out->w}) || !ImageFits(in, engine)) return false;
   if (!create_output_memory(0, engine)) return false;
   if (!kernel.Init(engine, chosen, name, true)) return false;
   kernel.detail = type + "_" + config_key();

@@ -37,7 +37,7 @@ bool ShuffleSplit2::prepare(core::RunEnv& env) {
   if (in0->c % 2 != 0 || e % 4 != 0) return false;
   const char* chosen = groups == e ? "shuffle_split2_half" : groups == 2 ? "shuffle_split2_2" : nullptr;
   if (chosen == nullptr) return false;
-  if (!ShortsFit({2 * e, out->w})) return false;
+  if (!FitsShort({2 * e, out->w})) return false;
   for (size_t i = 0; i < outputs.size(); ++i)
     if (!create_output_memory(i, engine)) return false;
   if (!kernel.Init(engine, chosen, name, true)) return false;

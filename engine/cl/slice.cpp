@@ -23,7 +23,7 @@ bool Slice::prepare(core::RunEnv& env) {
   const bool whole_h = from[kH] == 0 && to[kH] == in->h && by[kH] == 1;
   const bool whole_w = from[kW] == 0 && to[kW] == in->w && by[kW] == 1;
   if (!whole_h || !whole_w || by[kC] != 1 || from[kC] % 4 != 0) return false;
-  if (!ShortsFit({in->c, out->c, out->w, out->h}) || !ImageFits(in, engine)) return false;
+  if (!FitsShort({in->c, out->c, out->w, out->h}) || !ImageFits(in, engine)) return false;
   if (!create_output_memory(0, engine)) return false;
   if (!kernel.Init(engine, "slice", name, true)) return false;
   kernel.detail = type + "_" + config_key();

@@ -18,7 +18,7 @@ bool Softmax::prepare(core::RunEnv& env) {
   const Tensor* in = inputs[0];
   input_mode = output_mode = kModeHalfBuffer;
   if (engine == nullptr || !engine->initialized) return false;
-  if (in->n != 1 || in->host_u8 != nullptr || !ShortsFit({in->c, in->w, in->h})) return false;
+  if (in->n != 1 || in->host_u8 != nullptr || !FitsShort({in->c, in->w, in->h})) return false;
   if (!create_output_memory(0, engine)) return false;
   if (!kernel.Init(engine, "softmax", name, true)) return false;
   kernel.detail = type + "_" + config_key();

@@ -21,7 +21,7 @@ bool Split::prepare(core::RunEnv& env) {
   if (outputs.size() != 2 || in->n != 1 || in->host_u8 != nullptr) return false;
   const Tensor* out = outputs[0];
   // Each output takes whole texels of the input.
-  if (out->c % 4 != 0 || !ShortsFit({out->c, out->w}) || !ImageFits(in, engine)) return false;
+  if (out->c % 4 != 0 || !FitsShort({out->c, out->w}) || !ImageFits(in, engine)) return false;
   if (!create_output_memory(0, engine) || !create_output_memory(1, engine)) return false;
   if (!kernel.Init(engine, "split_2", name, true)) return false;
   kernel.detail = type + "_" + config_key();
