@@ -142,6 +142,10 @@ class clEngine {
   std::string DriverVersion() const;
 };
 
+// The temporary file a program cache at path is written through before it
+// replaces path: beside it and named after this process.
+std::string CacheTempPath(const std::string& path);
+
 // Fixed texts of the engine, printed or left in lastError.
 extern const char* const kErrNotAllFunctions;        // "Not all needed cl functions found!"
 extern const char* const kErrNoPlatforms;            // "No available platforms found!"

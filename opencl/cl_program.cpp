@@ -34,6 +34,14 @@ constexpr const char* kFieldDriver = "driver ";
 constexpr uintmax_t kMaxRecordBytes = 4096;
 constexpr size_t kDriverVersionBytes = 256;
 
+}  // namespace
+
+std::string CacheTempPath(const std::string& path) {
+  return path + "." + std::to_string(platform::ProcessId()) + kTempSuffix;
+}
+
+namespace {
+
 // Writes data to path through a temporary file beside it and a rename, so
 // the path holds either its old content or all of the new one.  Every
 // call is checked; the temporary file never outlives a failure.
@@ -43,7 +51,9 @@ bool WriteFileReplacing(const std::string& path, const void* data, size_t size) 
   // Never replace a directory, a device or anything else but a plain file.
   if (fs::exists(st) && !fs::is_regular_file(st)) return false;
 
-  const std::string temp = path + kTempSuffix;
+  // Named after this process: two processes filling one cache at once
+  // each write their own file, and the last rename wins whole.
+  const std::string temp = CacheTempPath(path);
   std::FILE* f = std::fopen(temp.c_str(), "wb");
   if (f == nullptr) return false;
   bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;

@@ -101,6 +101,8 @@ void SetBinaryMode(FILE* stream) {
   if (stream != nullptr) _setmode(_fileno(stream), _O_BINARY);
 }
 
+long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
 bool SetEnv(const char* name, const char* value) {
   // The C runtime keeps its own copy of the environment; getenv reads it.
   return _putenv_s(name, value) == 0;
@@ -178,6 +180,8 @@ std::string ExecutablePath() {
 const char* NullDevicePath() { return "/dev/null"; }
 
 void SetBinaryMode(FILE*) {}
+
+long ProcessId() { return static_cast<long>(getpid()); }
 
 bool SetEnv(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
 

@@ -55,6 +55,8 @@ std::string ExecutablePath();
 const char* NullDevicePath();
 // Makes a standard stream carry bytes unchanged (no newline translation).
 void SetBinaryMode(FILE* stream);
+// This process's identifier.
+long ProcessId();
 // Sets an environment variable of this process (overwriting).
 bool SetEnv(const char* name, const char* value);
 // Renames a file, replacing a file already at the new name in one step, as

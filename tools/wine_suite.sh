@@ -33,13 +33,16 @@ fi
 deps=$root/build/deps
 if [ ! -f "$deps/cjson-src/cJSON.c" ]; then
   echo "wine_suite: fetching the cjson source package"
-  mkdir -p "$deps/apt/lists/partial" "$deps/apt/cache/archives/partial"
-  suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-  cat >"$deps/apt/sources.list" <<LIST
-deb-src http://deb.debian.org/debian $suite main
-deb-src http://deb.debian.org/debian-security $suite-security main
-LIST
-  apt_opts="-o Dir::Etc::SourceList=$deps/apt/sources.list -o Dir::Etc::SourceParts=/dev/null \
+  mkdir -p "$deps/apt/lists/partial" "$deps/apt/cache/archives/partial" "$deps/apt/sources.list.d"
+  # The machine's own package sources, as source-package entries.
+  : >"$deps/apt/sources.list"
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] && sed -n 's/^deb /deb-src /p' "$f" >>"$deps/apt/sources.list"
+  done
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] && sed 's/^Types:.*/Types: deb-src/' "$f" >"$deps/apt/sources.list.d/$(basename "$f")"
+  done
+  apt_opts="-o Dir::Etc::SourceList=$deps/apt/sources.list -o Dir::Etc::SourceParts=$deps/apt/sources.list.d \
 -o Dir::State::Lists=$deps/apt/lists -o Dir::Cache=$deps/apt/cache -o Debug::NoLocking=1"
   # shellcheck disable=SC2086
   apt-get $apt_opts update -qq

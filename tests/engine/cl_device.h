@@ -13,12 +13,17 @@ inline opencl::clEngine* Device() { return testutil::EngineWithProgram(); }
 inline long NamedEnqueues(const char* kernel) {
   using Fn = long (*)(const char*);
   static Fn fn = [] {
-    platform::LibHandle lib = platform::LoadedLibrary(testutil::EngineTestClLibrary());
+    const char* path = testutil::EngineTestClLibrary();
+    platform::LibHandle lib = path != nullptr ? platform::LoadedLibrary(path) : nullptr;
     return lib != nullptr
                ? reinterpret_cast<Fn>(platform::FindSymbol(lib, "persona_enqueue_count_named"))
                : nullptr;
   }();
   return fn != nullptr ? fn(kernel) : -1;
 }
+
+// Whether launches are counted: the counting library is in use (not on a
+// system without the device persona).
+inline bool CountsLaunches() { return NamedEnqueues("") >= 0; }
 
 }  // namespace cltest

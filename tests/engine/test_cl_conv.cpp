@@ -190,7 +190,9 @@ TEST_P(DeviceLayer, KernelAndValues) {
     EXPECT_EQ(Mismatches(*l->outputs[0], Reference(c, v), 0, 0, rel, abs), 0) << "run " << run;
   }
   if (on_device) {
-    EXPECT_EQ(cltest::NamedEnqueues(want.c_str() + 3) - before, 2);
+    if (cltest::CountsLaunches()) {
+      EXPECT_EQ(cltest::NamedEnqueues(want.c_str() + 3) - before, 2);
+    }
   }
 }
 

@@ -106,7 +106,9 @@ TEST_P(DeviceLayerType, KernelAndValues) {
   const Outcome cpu = RunCase(c, nullptr);
   if (on_device) {
     EXPECT_EQ(dev.placement, want);
-    EXPECT_EQ(cltest::NamedEnqueues(want.c_str() + 3) - before, 2);
+    if (cltest::CountsLaunches()) {
+      EXPECT_EQ(cltest::NamedEnqueues(want.c_str() + 3) - before, 2);
+    }
   } else {
     EXPECT_EQ(dev.placement.compare(0, 4, "cpu:"), 0) << dev.placement;
   }

@@ -162,7 +162,9 @@ TEST_P(MoveLayer, KernelAndValues) {
     }
   }
   if (on_device) {
-    EXPECT_EQ(cltest::NamedEnqueues(want.c_str() + 3) - before, 2);
+    if (cltest::CountsLaunches()) {
+      EXPECT_EQ(cltest::NamedEnqueues(want.c_str() + 3) - before, 2);
+    }
   }
 }
 
@@ -318,7 +320,9 @@ TEST(MoveChain, ConcatBetweenConvolutions) {
     const long before = cltest::NamedEnqueues("concat2");
     ASSERT_TRUE(RunNet(&dev, {"y1", "y2", "y3"}));
     EXPECT_EQ(dev.order[2]->placement, "cl:concat2");
-    EXPECT_EQ(cltest::NamedEnqueues("concat2") - before, 1);
+    if (cltest::CountsLaunches()) {
+      EXPECT_EQ(cltest::NamedEnqueues("concat2") - before, 1);
+    }
     EXPECT_TRUE(std::isnan(dev.b.tensors["y1"].host_data[0])) << "y1 was read back";
     EXPECT_TRUE(std::isnan(dev.b.tensors["y2"].host_data[0])) << "y2 was read back";
     const Tensor& y3 = dev.b.tensors["y3"];
@@ -355,7 +359,9 @@ TEST(MoveChain, ReshapeAfterAnImageTurnsItIntoABuffer) {
   EXPECT_EQ(dev.order[0]->placement.compare(0, 3, "cl:"), 0);
   EXPECT_EQ(dev.order[0]->placement.find("_buf_out"), std::string::npos) << dev.order[0]->placement;
   EXPECT_EQ(dev.order[1]->placement, "cl:image_to_buf");
-  EXPECT_EQ(cltest::NamedEnqueues("image_to_buf") - before, 1);
+  if (cltest::CountsLaunches()) {
+    EXPECT_EQ(cltest::NamedEnqueues("image_to_buf") - before, 1);
+  }
   EXPECT_EQ(dev.order[2]->placement, "cl:softmax");
   // The buffer goes straight to the softmax.
   EXPECT_TRUE(std::isnan(dev.b.tensors["y"].host_data[0])) << "y was read back";
@@ -398,7 +404,9 @@ TEST(MoveChain, ReshapeAfterABufferOutputRelabels) {
   const std::string conv = dev.order[0]->placement;
   EXPECT_EQ(conv.compare(conv.size() - 8, 8, "_buf_out"), 0) << conv;
   EXPECT_EQ(dev.order[1]->placement, "cpu:relabel");
-  EXPECT_EQ(cltest::NamedEnqueues("image_to_buf") - before, 0);
+  if (cltest::CountsLaunches()) {
+    EXPECT_EQ(cltest::NamedEnqueues("image_to_buf") - before, 0);
+  }
   EXPECT_EQ(Mismatches(dev.b.tensors["r"], HostValues(cpu.b.tensors["r"])), 0u);
 }
 

@@ -237,7 +237,7 @@ OX_CHILD_CASE(CacheUnusablePaths) {
   std::printf("save full=[%s]\n", engine.lastError.c_str());
   struct stat st;
   CHILD_CHECK(stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
-  CHILD_CHECK(!fs::exists("/dev/full.tmp"));
+  CHILD_CHECK(!fs::exists(opencl::CacheTempPath("/dev/full")));
 
   // Empty path: built, nothing written.
   CHILD_CHECK(engine.BuildFromSource(kSource, ""));
@@ -270,12 +270,13 @@ OX_CHILD_CASE(CacheFailedWriteKeepsOldFile) {
   if (!testutil::InitOnCpu(engine, false)) return 1;
   CHILD_CHECK(engine.BuildFromSource(kSource, path));
   const std::vector<char> before = ReadAll(path);
-  fs::create_directory(path + ".tmp");
+  const std::string temp = opencl::CacheTempPath(path);
+  fs::create_directory(temp);
   CHILD_CHECK(!engine.BuildFromSource(kSource, path));
   std::printf("lastError=[%s]\n", engine.lastError.c_str());
   CHILD_CHECK(ReadAll(path) == before);
-  CHILD_CHECK(fs::is_directory(path + ".tmp"));
-  fs::remove(path + ".tmp");
+  CHILD_CHECK(fs::is_directory(temp));
+  fs::remove(temp);
   CHILD_CHECK(engine.LoadBinary(path));
   return 0;
 }
@@ -284,6 +285,27 @@ TEST_F(ScratchDir, FailedWriteKeepsOldFileAndLeavesNoPartialFile) {
   const testutil::ChildRun run = Run("CacheFailedWriteKeepsOldFile");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output, "lastError=[Save bin to " + dir_ + "/prog.bin error!]\n");
+}
+
+// Another process's temporary file beside the cache (here: one at the
+// name every process used to share, held by a folder) does not stop this
+// process from saving: each writes through a file of its own.
+OX_CHILD_CASE(CacheSaveBesideAnotherProcesssTemp) {
+  const std::string dir = CacheDir();
+  const std::string path = dir + "/prog.bin";
+  clEngine engine;
+  if (!testutil::InitOnCpu(engine, false)) return 1;
+  fs::create_directory(path + ".tmp");
+  CHILD_CHECK(opencl::CacheTempPath(path) != path + ".tmp");
+  CHILD_CHECK(engine.BuildFromSource(kSource, path));
+  CHILD_CHECK(engine.LoadBinary(path));
+  fs::remove(path + ".tmp");
+  return 0;
+}
+
+TEST_F(ScratchDir, SaveIsNotBlockedByAnotherProcesssTemporaryFile) {
+  const testutil::ChildRun run = Run("CacheSaveBesideAnotherProcesssTemp");
+  EXPECT_EQ(run.status, 0) << run.output;
 }
 
 // ---- In-process cases ----------------------------------------------------------------
