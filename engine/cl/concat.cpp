@@ -19,10 +19,7 @@ std::string ConcatKernel(const std::vector<int>& cs, int form) {
 
 bool Concat::reshape(core::RunEnv& env) {
   stay_on_host();
-  if (!simd::Concat::reshape(env)) return false;
-  prepared = prepare(env);
-  if (!prepared) stay_on_host();
-  return true;
+  return prepare_after(simd::Concat::reshape(env), env);
 }
 
 bool Concat::prepare(core::RunEnv& env) {

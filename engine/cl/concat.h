@@ -23,7 +23,7 @@ class Concat : public simd::Concat, public Base {
   bool run(core::RunEnv& env) override;
 
  private:
-  bool prepare(core::RunEnv& env);
+  bool prepare(core::RunEnv& env) override;
 };
 
 // The kernel Concat takes for input channel counts cs in the given form

@@ -7,10 +7,7 @@ namespace cl {
 
 bool Normalize::reshape(core::RunEnv& env) {
   stay_on_host();
-  if (!simd::Normalize::reshape(env)) return false;
-  prepared = prepare(env);
-  if (!prepared) stay_on_host();
-  return true;
+  return prepare_after(simd::Normalize::reshape(env), env);
 }
 
 bool Normalize::prepare(core::RunEnv& env) {

@@ -17,7 +17,7 @@ class Normalize : public simd::Normalize, public Base {
   bool run(core::RunEnv& env) override;
 
  private:
-  bool prepare(core::RunEnv& env);
+  bool prepare(core::RunEnv& env) override;
 };
 
 }  // namespace cl

@@ -7,10 +7,7 @@ namespace cl {
 
 bool Reshape::reshape(core::RunEnv& env) {
   stay_on_host();
-  if (!core::Reshape::reshape(env)) return false;
-  prepared = prepare(env);
-  if (!prepared) stay_on_host();
-  return true;
+  return prepare_after(core::Reshape::reshape(env), env);
 }
 
 bool Reshape::prepare(core::RunEnv& env) {

@@ -22,7 +22,7 @@ class Reshape : public core::Reshape, public Base {
   bool run(core::RunEnv& env) override;
 
  private:
-  bool prepare(core::RunEnv& env);
+  bool prepare(core::RunEnv& env) override;
 };
 
 }  // namespace cl

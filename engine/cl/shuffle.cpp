@@ -7,10 +7,7 @@ namespace cl {
 
 bool Shuffle::reshape(core::RunEnv& env) {
   stay_on_host();
-  if (!simd::Shuffle::reshape(env)) return false;
-  prepared = prepare(env);
-  if (!prepared) stay_on_host();
-  return true;
+  return prepare_after(simd::Shuffle::reshape(env), env);
 }
 
 bool Shuffle::prepare(core::RunEnv& env) {

@@ -17,7 +17,7 @@ class Shuffle : public simd::Shuffle, public Base {
   bool run(core::RunEnv& env) override;
 
  private:
-  bool prepare(core::RunEnv& env);
+  bool prepare(core::RunEnv& env) override;
 };
 
 }  // namespace cl

@@ -16,10 +16,7 @@ constexpr int kIn0 = 0, kIn1 = 1, kOut0 = 2, kOut1 = 3;
 
 bool ShuffleSplit2::reshape(core::RunEnv& env) {
   stay_on_host();
-  if (!simd::ShuffleSplit2::reshape(env)) return false;
-  prepared = prepare(env);
-  if (!prepared) stay_on_host();
-  return true;
+  return prepare_after(simd::ShuffleSplit2::reshape(env), env);
 }
 
 bool ShuffleSplit2::prepare(core::RunEnv& env) {

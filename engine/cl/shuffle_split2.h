@@ -25,7 +25,7 @@ class ShuffleSplit2 : public simd::ShuffleSplit2, public Base {
   void before_launch() override;
 
  private:
-  bool prepare(core::RunEnv& env);
+  bool prepare(core::RunEnv& env) override;
 };
 
 }  // namespace cl

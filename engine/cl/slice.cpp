@@ -7,10 +7,7 @@ namespace cl {
 
 bool Slice::reshape(core::RunEnv& env) {
   stay_on_host();
-  if (!simd::Slice::reshape(env)) return false;
-  prepared = prepare(env);
-  if (!prepared) stay_on_host();
-  return true;
+  return prepare_after(simd::Slice::reshape(env), env);
 }
 
 bool Slice::prepare(core::RunEnv& env) {

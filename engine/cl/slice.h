@@ -17,7 +17,7 @@ class Slice : public simd::Slice, public Base {
   bool run(core::RunEnv& env) override;
 
  private:
-  bool prepare(core::RunEnv& env);
+  bool prepare(core::RunEnv& env) override;
 };
 
 }  // namespace cl

@@ -7,10 +7,7 @@ namespace cl {
 
 bool Softmax::reshape(core::RunEnv& env) {
   stay_on_host();
-  if (!simd::Softmax::reshape(env)) return false;
-  prepared = prepare(env);
-  if (!prepared) stay_on_host();
-  return true;
+  return prepare_after(simd::Softmax::reshape(env), env);
 }
 
 bool Softmax::prepare(core::RunEnv& env) {

@@ -7,10 +7,7 @@ namespace cl {
 
 bool Split::reshape(core::RunEnv& env) {
   stay_on_host();
-  if (!simd::Split::reshape(env)) return false;
-  prepared = prepare(env);
-  if (!prepared) stay_on_host();
-  return true;
+  return prepare_after(simd::Split::reshape(env), env);
 }
 
 bool Split::prepare(core::RunEnv& env) {
