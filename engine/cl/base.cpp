@@ -165,6 +165,24 @@ bool Base::images_fit(opencl::clEngine* engine) const {
 
 bool Base::prepare(core::RunEnv&) { return false; }
 
+int Base::start_kernel(opencl::clEngine* engine, const std::string& kernel_name, int in_slots,
+                       int out_slots) {
+  for (size_t i = 0; i < outputs.size(); ++i)
+    if (!create_output_memory(i, engine)) return -1;
+  if (!kernel.Init(engine, kernel_name, name, true)) return -1;
+  kernel.detail = type + "_" + config_key();
+  const int n_in = static_cast<int>(inputs.size());
+  const int n_out = static_cast<int>(outputs.size());
+  if (in_slots < n_in) in_slots = n_in;
+  if (out_slots < n_out) out_slots = n_out;
+  input_args.clear();
+  output_args.clear();
+  for (int i = 0; i < n_in; ++i) input_args.push_back(i);
+  for (int i = 0; i < n_out; ++i) output_args.push_back(in_slots + i);
+  for (int i = 0; i < in_slots + out_slots; ++i) kernel.SetArgMem(i, nullptr);
+  return in_slots + out_slots;
+}
+
 bool Base::prepare_after(bool shaped, core::RunEnv& env) {
   if (!shaped) return false;
   prepared = prepare(env);

@@ -66,6 +66,13 @@ class Base : public virtual Layer {
  protected:
   // Leaves the device: the layer's runs take the CPU computation.
   void stay_on_host();
+  // Creates the output memory and the kernel, and makes the layer's inputs
+  // then its outputs the kernel's first arguments (in_slots and out_slots
+  // when the kernel takes more memory objects than the layer has tensors;
+  // their memory is bound at each run).  Returns the index of the next
+  // argument, or -1 when the device refuses.
+  int start_kernel(opencl::clEngine* engine, const std::string& kernel_name, int in_slots = -1,
+                   int out_slots = -1);
   // After the CPU class's shape inference (shaped): the device preparation.
   // A preparation that fails leaves the layer on the CPU; only a shape that
   // cannot be formed answers false.

@@ -36,16 +36,11 @@ bool Batchnorm::prepare(core::RunEnv& env) {
       !UploadHalfImage(factor_mem_.get(), row.width, row.height,
                        PackTexels(kLayoutNhwc, factor.data(), 1, 1, 1, c)))
     return false;
-  if (!create_output_memory(0, engine) || !kernel.Init(engine, "batchnorm", name, true)) return false;
-  kernel.detail = type;
+  int arg = start_kernel(engine, "batchnorm");
+  if (arg < 0) return false;
   activation_flag = device_activation_flag();
-  input_args = {0};
-  output_args = {1};
-  kernel.SetArgMem(0, nullptr);
-  kernel.SetArgMem(1, nullptr);
-  kernel.SetArgMem(2, offset_mem_->image);
-  kernel.SetArgMem(3, factor_mem_->image);
-  int arg = 4;
+  kernel.SetArgMem(arg++, offset_mem_->image);
+  kernel.SetArgMem(arg++, factor_mem_->image);
   for (int v : {c, out->w, out->h, activation_flag}) kernel.SetArgShort(arg++, static_cast<int16_t>(v));
   kernel.SetGlobalSize(static_cast<size_t>((c + 3) / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));

@@ -17,13 +17,9 @@ bool BinaryOp::prepare(core::RunEnv& env) {
   const Tensor* b = inputs[1];
   const Tensor* out = outputs[0];
   if (!FitsShort({out->c, out->w, out->h, a->c, a->w, a->h, b->c, b->w, b->h})) return false;
-  if (!create_output_memory(0, engine) || !kernel.Init(engine, "binary_op", name, true)) return false;
-  kernel.detail = type;
+  int arg = start_kernel(engine, "binary_op");
+  if (arg < 0) return false;
   activation_flag = device_activation_flag();
-  input_args = {0, 1};
-  output_args = {2};
-  for (int i = 0; i < 3; ++i) kernel.SetArgMem(i, nullptr);
-  int arg = 3;
   for (int v : {out->c, out->w, out->h, a->c, a->w, a->h, b->c, b->w, b->h, op, activation_flag})
     kernel.SetArgShort(arg++, static_cast<int16_t>(v));
   kernel.SetGlobalSize(static_cast<size_t>((out->c + 3) / 4), static_cast<size_t>(out->w),

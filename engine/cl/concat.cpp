@@ -43,16 +43,8 @@ bool Concat::prepare(core::RunEnv& env) {
   const size_t g0 = form == kModeHalfImage ? static_cast<size_t>((out->c + 3) / 4)
                                            : static_cast<size_t>(out->c);
   if (!FitsShort({out->c, out->w, out->h})) return false;
-  if (!create_output_memory(0, engine)) return false;
-  if (!kernel.Init(engine, chosen, name, true)) return false;
-  kernel.detail = type + "_" + config_key();
-
-  const int k = static_cast<int>(inputs.size());
-  input_args.clear();
-  for (int i = 0; i < k; ++i) input_args.push_back(i);
-  output_args = {k};
-  int a = 0;
-  for (int i = 0; i <= k; ++i) kernel.SetArgMem(a++, nullptr);
+  int a = start_kernel(engine, chosen);
+  if (a < 0) return false;
   // The global size again, as the kernels' bounds.
   for (int v : {static_cast<int>(g0), out->w, out->h})
     kernel.SetArgShort(a++, static_cast<int16_t>(v));

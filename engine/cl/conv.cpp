@@ -134,16 +134,9 @@ bool Conv::prepare(core::RunEnv& env) {
                                           : UploadHalfImage(weight_mem_.get(), we.width, we.height, texels);
   if (!weights_ok || !UploadHalfBuffer(bias_mem_.get(), PackBiasHalves(bias->host_data, out->c)))
     return false;
-  if (!create_output_memory(0, engine)) return false;
-
-  if (!kernel.Init(engine, plan.kernel, name, true)) return false;
-  kernel.detail = type + "_" + config_key();
+  int a = start_kernel(engine, plan.kernel);
+  if (a < 0) return false;
   activation_flag = device_activation_flag();
-  input_args = {0};
-  output_args = {1};
-  int a = 0;
-  kernel.SetArgMem(a++, nullptr);
-  kernel.SetArgMem(a++, nullptr);
   kernel.SetArgMem(a++, plan.byte_input ? weight_mem_->buffer : weight_mem_->image);
   kernel.SetArgMem(a++, bias_mem_->buffer);
   kernel.SetArgShort(a++, static_cast<int16_t>(in->c));

@@ -42,15 +42,9 @@ bool DeConv::prepare(core::RunEnv& env) {
                                   weight->c)) ||
       !UploadHalfBuffer(bias_mem_.get(), PackBiasHalves(bias->host_data, out->c)))
     return false;
-  if (!create_output_memory(0, engine)) return false;
-  if (!kernel.Init(engine, chosen, name, true)) return false;
-  kernel.detail = type + "_" + config_key();
+  int a = start_kernel(engine, chosen);
+  if (a < 0) return false;
   activation_flag = 0;
-  input_args = {0};
-  output_args = {1};
-  int a = 0;
-  kernel.SetArgMem(a++, nullptr);
-  kernel.SetArgMem(a++, nullptr);
   kernel.SetArgMem(a++, weight_mem_->image);
   kernel.SetArgMem(a++, bias_mem_->buffer);
   for (int v : {in->c, out->c, out->w, in->h, kernel_w, kernel_h, kernel_w - pad_w0 - 1,

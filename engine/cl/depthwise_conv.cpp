@@ -68,22 +68,9 @@ bool DepthwiseConv::prepare(core::RunEnv& env) {
       !UploadHalfImage(bias_mem_.get(), be.width, be.height,
                        PackTexels(kLayoutNhwc, bias->host_data, 1, 1, 1, out->c)))
     return false;
-  if (!create_output_memory(0, engine)) return false;
-  if (!kernel.Init(engine, chosen, name, true)) return false;
-  kernel.detail = type + "_" + config_key();
+  int a = start_kernel(engine, chosen);
+  if (a < 0) return false;
   activation_flag = device_activation_flag();
-
-  int a = 0;
-  if (inputs.size() == 2) {
-    input_args = {0, 1};
-    output_args = {2};
-    a = 3;
-  } else {
-    input_args = {0};
-    output_args = {1};
-    a = 2;
-  }
-  for (int i = 0; i < a; ++i) kernel.SetArgMem(i, nullptr);
   kernel.SetArgMem(a++, weight_mem_->image);
   kernel.SetArgMem(a++, bias_mem_->image);
   if (chosen == "depthwise_in2_conv3x3_s1x1") {

@@ -18,14 +18,8 @@ bool Normalize::prepare(core::RunEnv& env) {
   output_mode = kModeHalfImage;
   if (engine == nullptr || !engine->initialized) return false;
   if (in->host_u8 == nullptr || in->n != 1 || !FitsShort({out->c, out->w, out->h})) return false;
-  if (!create_output_memory(0, engine)) return false;
-  if (!kernel.Init(engine, "normalize_kernel", name, true)) return false;
-  kernel.detail = type + "_" + config_key();
-  input_args = {0};
-  output_args = {1};
-  kernel.SetArgMem(0, nullptr);
-  kernel.SetArgMem(1, nullptr);
-  int a = 2;
+  int a = start_kernel(engine, "normalize_kernel");
+  if (a < 0) return false;
   for (int v : {in->c, out->c, out->w, out->h}) kernel.SetArgShort(a++, static_cast<int16_t>(v));
   for (float m : in->mean) kernel.SetArgFloat(a++, m);
   for (float s : in->scale) kernel.SetArgFloat(a++, s);

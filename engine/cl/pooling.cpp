@@ -27,13 +27,8 @@ bool Pooling::prepare(core::RunEnv& env) {
                              in->h % 4 == 0;
   const char* chosen = global_kernel ? "global_pooling_avg"
                                      : (is_average() ? "pooling_avg" : "pooling_max");
-  if (!create_output_memory(0, engine) || !kernel.Init(engine, chosen, name, true)) return false;
-  kernel.detail = type + "_" + config_key();
-  input_args = {0};
-  output_args = {1};
-  kernel.SetArgMem(0, nullptr);
-  kernel.SetArgMem(1, nullptr);
-  int a = 2;
+  int a = start_kernel(engine, chosen);
+  if (a < 0) return false;
   const size_t groups = static_cast<size_t>((out->c + 3) / 4);
   if (global_kernel) {
     for (int v : {in->c, in->w, in->h}) kernel.SetArgShort(a++, static_cast<int16_t>(v));

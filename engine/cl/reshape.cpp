@@ -22,14 +22,8 @@ bool Reshape::prepare(core::RunEnv& env) {
   // Batches stack as rows of the image, in NHWC order.
   const int64_t rows = static_cast<int64_t>(in->n) * in->h;
   if (!FitsShort({in->c, in->w, rows}) || !ImageFits(in, engine)) return false;
-  if (!create_output_memory(0, engine)) return false;
-  if (!kernel.Init(engine, "image_to_buf", name, true)) return false;
-  kernel.detail = type + "_" + config_key();
-  input_args = {0};
-  output_args = {1};
-  kernel.SetArgMem(0, nullptr);
-  kernel.SetArgMem(1, nullptr);
-  int a = 2;
+  int a = start_kernel(engine, "image_to_buf");
+  if (a < 0) return false;
   for (int64_t v : {int64_t{in->c}, int64_t{in->w}, rows})
     kernel.SetArgShort(a++, static_cast<int16_t>(v));
   kernel.SetGlobalSize(static_cast<size_t>((in->c + 3) / 4), static_cast<size_t>(in->w),

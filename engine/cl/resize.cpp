@@ -18,13 +18,8 @@ bool Resize::prepare(core::RunEnv& env) {
   if (mode != core::kResizeNearest && mode != core::kResizeBilinear) return false;
   if (!FitsShort({out->c, out->w, out->h, in->w, in->h})) return false;
   const char* chosen = mode == core::kResizeNearest ? "resize_nearest" : "resize_bilinear";
-  if (!create_output_memory(0, engine) || !kernel.Init(engine, chosen, name, true)) return false;
-  kernel.detail = type;
-  input_args = {0};
-  output_args = {1};
-  kernel.SetArgMem(0, nullptr);
-  kernel.SetArgMem(1, nullptr);
-  int arg = 2;
+  int arg = start_kernel(engine, chosen);
+  if (arg < 0) return false;
   for (int v : {out->c, out->w, out->h, in->w, in->h, align_corners ? 1 : 0})
     kernel.SetArgShort(arg++, static_cast<int16_t>(v));
   kernel.SetArgFloat(arg++, simd::ResizeScale(in->w, out->w, align_corners));

@@ -20,15 +20,10 @@ bool Shuffle::prepare(core::RunEnv& env) {
   const char* chosen = groups == out->c / 2 ? "shuffle_half" : groups == 2 ? "shuffle_2" : nullptr;
   if (chosen == nullptr) return false;
   if (!FitsShort({out->c, out->w}) || !ImageFits(in, engine)) return false;
-  if (!create_output_memory(0, engine)) return false;
-  if (!kernel.Init(engine, chosen, name, true)) return false;
-  kernel.detail = type + "_" + config_key();
-  input_args = {0};
-  output_args = {1};
-  kernel.SetArgMem(0, nullptr);
-  kernel.SetArgMem(1, nullptr);
-  kernel.SetArgShort(2, static_cast<int16_t>(out->c));
-  kernel.SetArgShort(3, static_cast<int16_t>(out->w));
+  int a = start_kernel(engine, chosen);
+  if (a < 0) return false;
+  kernel.SetArgShort(a++, static_cast<int16_t>(out->c));
+  kernel.SetArgShort(a++, static_cast<int16_t>(out->w));
   kernel.SetGlobalSize(static_cast<size_t>(out->c / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));
   on_device = true;

@@ -35,16 +35,12 @@ bool ShuffleSplit2::prepare(core::RunEnv& env) {
   const char* chosen = groups == e ? "shuffle_split2_half" : groups == 2 ? "shuffle_split2_2" : nullptr;
   if (chosen == nullptr) return false;
   if (!FitsShort({2 * e, out->w})) return false;
-  for (size_t i = 0; i < outputs.size(); ++i)
-    if (!create_output_memory(i, engine)) return false;
-  if (!kernel.Init(engine, chosen, name, true)) return false;
-  kernel.detail = type + "_" + config_key();
-  input_args = inputs.size() == 2 ? std::vector<int>{kIn0, kIn1} : std::vector<int>{kIn0};
-  output_args = outputs.size() == 2 ? std::vector<int>{kOut0, kOut1} : std::vector<int>{kOut0};
-  for (int i : {kIn0, kIn1, kOut0, kOut1}) kernel.SetArgMem(i, nullptr);
-  kernel.SetArgShort(4, static_cast<int16_t>(e));
-  kernel.SetArgShort(5, static_cast<int16_t>(out->w));
-  kernel.SetArgShort(6, static_cast<int16_t>(outputs.size()));
+  // Two input and two output slots, whatever the layer's tensor counts.
+  int a = start_kernel(engine, chosen, 2, 2);
+  if (a < 0) return false;
+  kernel.SetArgShort(a++, static_cast<int16_t>(e));
+  kernel.SetArgShort(a++, static_cast<int16_t>(out->w));
+  kernel.SetArgShort(a++, static_cast<int16_t>(outputs.size()));
   kernel.SetGlobalSize(static_cast<size_t>(e / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));
   on_device = true;

@@ -21,14 +21,8 @@ bool Slice::prepare(core::RunEnv& env) {
   const bool whole_w = from[kW] == 0 && to[kW] == in->w && by[kW] == 1;
   if (!whole_h || !whole_w || by[kC] != 1 || from[kC] % 4 != 0) return false;
   if (!FitsShort({in->c, out->c, out->w, out->h}) || !ImageFits(in, engine)) return false;
-  if (!create_output_memory(0, engine)) return false;
-  if (!kernel.Init(engine, "slice", name, true)) return false;
-  kernel.detail = type + "_" + config_key();
-  input_args = {0};
-  output_args = {1};
-  kernel.SetArgMem(0, nullptr);
-  kernel.SetArgMem(1, nullptr);
-  int a = 2;
+  int a = start_kernel(engine, "slice");
+  if (a < 0) return false;
   for (int v : {in->c, from[kC], out->c, out->w, out->h})
     kernel.SetArgShort(a++, static_cast<int16_t>(v));
   kernel.SetGlobalSize(static_cast<size_t>((out->c + 3) / 4), static_cast<size_t>(out->w),

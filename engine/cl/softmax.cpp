@@ -16,14 +16,8 @@ bool Softmax::prepare(core::RunEnv& env) {
   input_mode = output_mode = kModeHalfBuffer;
   if (engine == nullptr || !engine->initialized) return false;
   if (in->n != 1 || in->host_u8 != nullptr || !FitsShort({in->c, in->w, in->h})) return false;
-  if (!create_output_memory(0, engine)) return false;
-  if (!kernel.Init(engine, "softmax", name, true)) return false;
-  kernel.detail = type + "_" + config_key();
-  input_args = {0};
-  output_args = {1};
-  kernel.SetArgMem(0, nullptr);
-  kernel.SetArgMem(1, nullptr);
-  int a = 2;
+  int a = start_kernel(engine, "softmax");
+  if (a < 0) return false;
   for (int v : {in->c, in->w, in->h}) kernel.SetArgShort(a++, static_cast<int16_t>(v));
   kernel.SetGlobalSize(static_cast<size_t>(in->w), static_cast<size_t>(in->h), 1);
   on_device = true;

@@ -19,14 +19,10 @@ bool Split::prepare(core::RunEnv& env) {
   const Tensor* out = outputs[0];
   // Each output takes whole texels of the input.
   if (out->c % 4 != 0 || !FitsShort({out->c, out->w}) || !ImageFits(in, engine)) return false;
-  if (!create_output_memory(0, engine) || !create_output_memory(1, engine)) return false;
-  if (!kernel.Init(engine, "split_2", name, true)) return false;
-  kernel.detail = type + "_" + config_key();
-  input_args = {0};
-  output_args = {1, 2};
-  for (int i = 0; i < 3; ++i) kernel.SetArgMem(i, nullptr);
-  kernel.SetArgShort(3, static_cast<int16_t>(out->c));
-  kernel.SetArgShort(4, static_cast<int16_t>(out->w));
+  int a = start_kernel(engine, "split_2");
+  if (a < 0) return false;
+  kernel.SetArgShort(a++, static_cast<int16_t>(out->c));
+  kernel.SetArgShort(a++, static_cast<int16_t>(out->w));
   kernel.SetGlobalSize(static_cast<size_t>(out->c / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));
   on_device = true;
