@@ -2,8 +2,9 @@
 # Every speed figure of the README in one run: the machine's multiply-add
 # peak, the JND filter on this machine's OpenCL device, the plain
 # single-thread C++ evaluation, the transfer rates and FFmpeg's hqdn3d and
-# nlmeans on the same 1280x720 frames; then a summary with the gaps to the
-# speed targets.
+# nlmeans on the same 1280x720 frames, and the engine's 3x3 convolution on
+# the CPU and the OpenCL device; then a summary with the gaps to the speed
+# targets.
 #
 #   bench/run_all.sh [BUILD_DIR] [OUT_DIR]   (default build/default, BUILD_DIR/bench-results)
 #
@@ -19,7 +20,7 @@ OUT=${2:-$BUILD/bench-results}
 BIN="$BUILD/bin"
 mkdir -p "$OUT"
 
-for b in bench_fma_peak bench_jnd bench_jnd_cpu bench_opencl_transfer; do
+for b in bench_fma_peak bench_jnd bench_jnd_cpu bench_opencl_transfer bench_engine_conv; do
   if [ ! -x "$BIN/$b" ]; then
     echo "run_all: $BIN/$b not found; build first (tools/setup.sh)" >&2
     exit 1
@@ -38,6 +39,7 @@ run bench_fma_peak
 run bench_jnd
 run bench_jnd_cpu
 run bench_opencl_transfer
+run bench_engine_conv
 echo "run_all: peers" >&2
 EXTHOST="$BIN/exthost" bench/peers.sh > "$OUT/peers.txt"
 

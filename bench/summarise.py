@@ -117,6 +117,20 @@ def main(out):
         t, c = peers["hqdn3d"]
         lines.append("- within %.0fx of hqdn3d (%.2f ms): %.0fx its time (CPU time: %.0fx)." %
                      (TARGET_VS_HQDN3D, t, ours720 / t, (ours720_cpu / c) if ours720_cpu and c else 0))
+    conv = load(out, "bench_engine_conv")
+    if conv:
+        lines += ["", "Engine 3x3 convolution (stride 1, pad 1; device: kernel time from OpenCL profiling):", "",
+                  "| Layer | Tensor | GFLOP/s | of one-core peak | placement |", "|---|---|---|---|---|"]
+        for name, b in sorted(conv.items()):
+            m = re.search(r"h:(\d+)/w:(\d+)/c:(\d+)", name)
+            if not m:
+                continue
+            layer = "cl::Conv" if name.startswith("BM_Cl") else (
+                "simd::Conv, plain" if "plain:1" in name else "simd::Conv, wide")
+            lines.append("| %s | %sx%sx%s | %.2f | %s | %s |" % (
+                layer, m.group(1), m.group(2), m.group(3), b.get("GFLOP", 0),
+                "%.0f %%" % (100.0 * b.get("GFLOP", 0) / peak_one) if peak_one else "-",
+                b.get("label", "")))
     print("\n".join(lines))
 
 
