@@ -1,7 +1,5 @@
 #include "engine/cl/batchnorm.h"
 
-#include <cmath>
-
 #include "engine/cl/device_layout.h"
 #include "engine/registry.h"
 
@@ -23,11 +21,8 @@ bool Batchnorm::prepare(core::RunEnv& env) {
       return false;
   // out = in * factor + offset, folded once here.
   const int c = out->c;
-  std::vector<float> factor(c), offset(c);
-  for (int k = 0; k < c; ++k) {
-    factor[k] = scale->host_data[k] / std::sqrt(variance->host_data[k] + epsilon);
-    offset[k] = bias->host_data[k] - mean->host_data[k] * factor[k];
-  }
+  std::vector<float> factor, offset;
+  fold(c, &factor, &offset);
   const TexelExtent row = ImageExtent(kLayoutNhwc, 1, 1, 1, c);
   offset_mem_ = std::make_unique<opencl::ClMemory>(engine);
   factor_mem_ = std::make_unique<opencl::ClMemory>(engine);

@@ -7,6 +7,15 @@
 namespace engine {
 namespace simd {
 
+void Batchnorm::fold(int channels, std::vector<float>* factor, std::vector<float>* offset) const {
+  factor->resize(channels);
+  offset->resize(channels);
+  for (int k = 0; k < channels; ++k) {
+    (*factor)[k] = scale->host_data[k] / std::sqrt(variance->host_data[k] + epsilon);
+    (*offset)[k] = bias->host_data[k] - mean->host_data[k] * (*factor)[k];
+  }
+}
+
 bool Batchnorm::run(core::RunEnv& env) {
   if (!core::Batchnorm::reshape(env)) return false;
   if (scale->host_data == nullptr || bias->host_data == nullptr || mean->host_data == nullptr ||
@@ -18,12 +27,7 @@ bool Batchnorm::run(core::RunEnv& env) {
   float* dst = out->ensure_host();
   if (dst == nullptr) return fail(kErrNoOutputMemory);
   const int c = out->c;
-  factor_.resize(c);
-  offset_.resize(c);
-  for (int k = 0; k < c; ++k) {
-    factor_[k] = scale->host_data[k] / std::sqrt(variance->host_data[k] + epsilon);
-    offset_[k] = bias->host_data[k] - mean->host_data[k] * factor_[k];
-  }
+  fold(c, &factor_, &offset_);
   const size_t pixels = out->elements() / c;
   for (size_t p = 0; p < pixels; ++p) {
     const float* s = in + p * c;

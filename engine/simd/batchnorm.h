@@ -14,6 +14,11 @@ class Batchnorm : public core::Batchnorm {
   using core::Batchnorm::Batchnorm;
   bool run(core::RunEnv& env) override;
 
+ protected:
+  // factor = scale / sqrt(variance + epsilon), offset = bias - mean *
+  // factor, for the first channels values: out = in * factor + offset.
+  void fold(int channels, std::vector<float>* factor, std::vector<float>* offset) const;
+
  private:
   std::vector<float> input_, factor_, offset_;
 };
