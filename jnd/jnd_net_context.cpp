@@ -9,13 +9,27 @@ constexpr char kInvalidId[] = "invalid JNDNetWeights ID,set to _paras27\n";
 constexpr char kUpdateFailed[] = "update net paras failed, pls check\n";
 }  // namespace
 
-JndNetContext::JndNetContext()
-    : filter_(std::make_shared<JndFilterCL>()),
+JndNetContext::JndNetContext(JndBackend backend, int cpuThreads)
+    : backend_(backend),
+      cpu_threads_(cpuThreads),
       sets_{WeightsOf(kJndWeightSet1), WeightsOf(kJndWeightSet2), WeightsOf(kJndWeightSet3),
-            WeightsOf(kJndWeightSet4)} {}
+            WeightsOf(kJndWeightSet4)} {
+  if (backend == JndBackend::kCpu) {
+    auto cpu = std::make_shared<JndFilterCpu>();
+    cpu_ = cpu.get();
+    filter_ = std::move(cpu);
+  } else {
+    auto cl = std::make_shared<JndFilterCL>();
+    opencl_ = cl.get();
+    filter_ = std::move(cl);
+  }
+}
 
 bool JndNetContext::init(bool quantised) {
-  return filter_->initialise(sets_[kDefaultWeightsId - 1], std::string(), 0, 0, {}, quantised);
+  const JNDNetWeights& initial = sets_[kDefaultWeightsId - 1];
+  // The CPU backend always computes the quantised network.
+  if (cpu_ != nullptr) return cpu_->initialise(initial, cpu_threads_);
+  return opencl_->initialise(initial, std::string(), 0, 0, {}, quantised);
 }
 
 bool JndNetContext::run(const uint8_t* src, uint8_t* dst, int width, int height, int stride,

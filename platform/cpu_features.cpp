@@ -19,8 +19,14 @@ constexpr uint32_t kEcxOsxsave = 1u << 27;
 constexpr uint32_t kEcxAvx = 1u << 28;
 constexpr uint32_t kEcxF16c = 1u << 29;
 constexpr uint32_t kEdxSse2 = 1u << 26;
-// XCR0 bits 1 (SSE state) and 2 (AVX state) must both be enabled by the OS.
+constexpr uint32_t kLeaf7EbxAvx2 = 1u << 5;
+constexpr uint32_t kLeaf7EbxAvx512f = 1u << 16;
+constexpr uint32_t kLeaf7EbxAvx512bw = 1u << 30;
+constexpr uint32_t kLeaf7EcxAvx512Vnni = 1u << 11;
+// XCR0 bits 1 (SSE state) and 2 (AVX state) must both be enabled by the OS;
+// for AVX-512 also bits 5 to 7 (opmask, upper ZMM halves, ZMM16-31).
 constexpr uint64_t kXcr0SseAvx = 0x6;
+constexpr uint64_t kXcr0Avx512 = 0xE6;
 
 // regs: EAX, EBX, ECX, EDX of leaf/sub-leaf.
 void Cpuid(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
@@ -87,10 +93,16 @@ CpuFeatures Detect() {
   f.sse2 = (f.leaf1_edx & kEdxSse2) != 0;
   // XGETBV may only be executed when the OS has set CR4.OSXSAVE.
   const bool osxsave = (ecx & kEcxOsxsave) != 0;
-  const bool ymmSaved = osxsave && (ReadXcr0() & kXcr0SseAvx) == kXcr0SseAvx;
+  const uint64_t xcr0 = osxsave ? ReadXcr0() : 0;
+  const bool ymmSaved = (xcr0 & kXcr0SseAvx) == kXcr0SseAvx;
+  const bool zmmSaved = (xcr0 & kXcr0Avx512) == kXcr0Avx512;
   f.avx = ymmSaved && (ecx & kEcxAvx) != 0;
   f.f16c = f.avx && (ecx & kEcxF16c) != 0;
   f.fma = f.avx && (ecx & kEcxFma) != 0;
+  f.avx2 = f.avx && (f.leaf7_ebx & kLeaf7EbxAvx2) != 0;
+  f.avx512bw = f.avx2 && zmmSaved && (f.leaf7_ebx & kLeaf7EbxAvx512f) != 0 &&
+               (f.leaf7_ebx & kLeaf7EbxAvx512bw) != 0;
+  f.avx512vnni = f.avx512bw && (f.leaf7_ecx & kLeaf7EcxAvx512Vnni) != 0;
   return f;
 }
 #else

@@ -13,6 +13,11 @@ struct CpuFeatures {
   bool avx = false;   // AVX with the OS saving the YMM state
   bool f16c = false;  // half-precision conversions; needs usable AVX state
   bool fma = false;   // fused multiply-add; needs usable AVX state
+  bool avx2 = false;  // 256-bit integer operations; needs usable AVX state
+  // AVX-512 foundation and byte/word operations, with the OS saving the
+  // opmask and ZMM state; VNNI adds the 16-bit dot-product accumulate.
+  bool avx512bw = false;
+  bool avx512vnni = false;
 
   // The identification words as CPUID reported them (zero where the leaf
   // does not exist), for code that keeps its own feature record.

@@ -176,7 +176,7 @@ OX_CHILD_CASE(JndContextIds) {
   std::vector<uint8_t> plane = Texture(32, 16);
   const int ids[] = {2, 0, 0, 3, 3, 9, 4};
   for (int id : ids) {
-    const int before = context.filter().weightUploads();
+    const int before = context.openclFilter()->weightUploads();
     std::printf("--- id %d\n", id);
     testutil::CaptureStdout noise;  // the filter's own lines are not under test here
     const bool ok = context.run(plane.data(), plane.data(), 32, 16, 32, id);
@@ -184,7 +184,7 @@ OX_CHILD_CASE(JndContextIds) {
     std::printf("%s", lines.find("invalid JNDNetWeights ID,set to _paras27\n") != std::string::npos
                           ? "invalid JNDNetWeights ID,set to _paras27\n" : "");
     std::printf("ok=%d uploads=%d current=%d\n", ok ? 1 : 0,
-                context.filter().weightUploads() - before, context.currentWeightsId());
+                context.openclFilter()->weightUploads() - before, context.currentWeightsId());
   }
   return 0;
 }

@@ -12,11 +12,17 @@
 #include <vector>
 
 #include "jnd/jnd_filter.h"
+#include "jnd/jnd_filter_cpu.h"
+#include "jnd_frames.h"
 #include "jnd_reference.h"
 #include "jnd_test_env.h"
 
 namespace {
 
+using testframes::Compare;
+using testframes::Diff;
+using testframes::RealFrame;
+using testframes::Synthetic;
 using jnd::JndFilterCL;
 using jnd::JndWeightSetData;
 
@@ -54,61 +60,6 @@ class JndPipeline : public ::testing::Test {
   }
 };
 
-// Deterministic texture with stripes along every border.
-std::vector<uint8_t> Synthetic(int w, int h) {
-  std::vector<uint8_t> p(static_cast<size_t>(w) * h);
-  uint32_t s = 12345;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      s = s * 1664525u + 1013904223u;
-      int v = (x * 7 + y * 3) % 256;
-      v = (v + static_cast<int>(s >> 24) % 64) % 256;
-      if (x < 3 || y < 3 || x >= w - 3 || y >= h - 3) v = ((x + y) % 2) ? 235 : 16;
-      p[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(v);
-    }
-  return p;
-}
-
-// A 1280x720 luma frame of the shared test video, stripes painted along its
-// borders; synthetic content when the video or ffmpeg is missing.
-std::vector<uint8_t> RealFrame(int w, int h) {
-  const std::string out =
-      ::testing::TempDir() + "jnd_real_frame_" + std::to_string(getpid()) + ".gray";
-  const std::string cmd = "ffmpeg -v error -y -ss 5 -i '" OXRIN_TESTDATA_DIR
-                          "/Megamind.avi' -frames:v 1 -vf scale=" +
-                          std::to_string(w) + ":" + std::to_string(h) +
-                          " -pix_fmt gray -f rawvideo '" + out + "' 2>/dev/null";
-  std::vector<uint8_t> p(static_cast<size_t>(w) * h);
-  std::ifstream f;
-  if (std::system(cmd.c_str()) == 0) f.open(out, std::ios::binary);
-  if (!f || !f.read(reinterpret_cast<char*>(p.data()), static_cast<std::streamsize>(p.size())))
-    return Synthetic(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      if (x < 2 || y < 2 || x >= w - 2 || y >= h - 2)
-        p[static_cast<size_t>(y) * w + x] = ((x / 1 + y) % 2) ? 240 : 12;
-  return p;
-}
-
-struct Diff {
-  int max = 0;
-  size_t over1 = 0;
-  size_t worstAt = 0;
-};
-
-Diff Compare(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-  Diff d;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const int e = std::abs(int(a[i]) - int(b[i]));
-    if (e > d.max) {
-      d.max = e;
-      d.worstAt = i;
-    }
-    if (e > 1) ++d.over1;
-  }
-  return d;
-}
-
 TEST_F(JndPipeline, MatchesTheReferenceForEverySetAndSize) {
   const struct {
     int w, h;
@@ -141,6 +92,29 @@ JndWeightSetData Route(int c, int d, int tap1 = 4) {
   s.conv2Weights[(d * 4 + c) * 9 + 4] = 1.0f;  // conv2 (oc d, ic c)
   s.conv3Weights[d * 9 + 4] = 1.0f;            // conv3 ic d
   return s;
+}
+
+// The CPU filter computes the same quantised network in fixed point: it
+// may differ from the device by a level here and there.
+TEST_F(JndPipeline, CpuFilterAgreesWithTheDevice) {
+  const struct {
+    int w, h;
+  } sizes[] = {{17, 9}, {641, 361}, {1280, 720}};
+  const JndWeightSetData* sets[] = {&jnd::kJndWeightSet1, &jnd::kJndWeightSet2,
+                                    &jnd::kJndWeightSet3, &jnd::kJndWeightSet4};
+  for (const auto& s : sizes) {
+    const std::vector<uint8_t> in = RealFrame(s.w, s.h);
+    for (int id = 0; id < 4; ++id) {
+      Use(*sets[id]);
+      jnd::JndFilterCpu cpu;
+      ASSERT_TRUE(cpu.initialise(jnd::WeightsOf(*sets[id]), 1));
+      std::vector<uint8_t> got = in;
+      ASSERT_TRUE(cpu.process(got.data(), got.data(), s.w, s.h, s.w, true));
+      const Diff d = Compare(got, Run(in, s.w, s.h));
+      EXPECT_LE(d.max, 3) << "set " << id + 1 << " at " << s.w << "x" << s.h;
+      EXPECT_LE(d.over1 * 1000, got.size()) << "set " << id + 1 << " at " << s.w << "x" << s.h;
+    }
+  }
 }
 
 TEST_F(JndPipeline, IdentityAndShiftProbes) {

@@ -232,7 +232,7 @@ TEST_P(DeviceFault, LoggedContainedAndRecovered) {
         // A failed set-up of device memory is redone by the next frame; a
         // failed launch keeps the memory it had.
         const bool creation = std::string(c.entry).rfind("clCreate", 0) == 0;
-        EXPECT_EQ(d.filter().worker()->context()->filter().geometrySetups(), creation ? 2 : 1);
+        EXPECT_EQ(d.filter().worker()->context()->openclFilter()->geometrySetups(), creation ? 2 : 1);
         break;
       }
       case Phase::kFrame:
