@@ -156,7 +156,10 @@ class JndThreadPool {
 
   void run(int count, Job job, void* context) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      // A thread still leaving the previous frame's work reads the job
+      // fields: wait for it before they change.
+      std::unique_lock<std::mutex> lock(mutex_);
+      idle_.wait(lock, [this] { return working_ == 0; });
       job_ = job;
       context_ = context;
       count_ = count;
@@ -179,8 +182,11 @@ class JndThreadPool {
         wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
         if (quit_) return;
         seen = generation_;
+        ++working_;
       }
       work();
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (--working_ == 0) idle_.notify_all();
     }
   }
 
@@ -199,8 +205,9 @@ class JndThreadPool {
 
   std::vector<std::thread> threads_;
   std::mutex mutex_;
-  std::condition_variable wake_, done_;
+  std::condition_variable wake_, done_, idle_;
   bool quit_ = false;
+  int working_ = 0;  // pool threads inside work()
   uint64_t generation_ = 0;
   Job job_ = nullptr;
   void* context_ = nullptr;
@@ -269,11 +276,11 @@ bool JndFilterCpu::update_net_paras(const JNDNetWeights& weights) {
   return true;
 }
 
-bool JndFilterCpu::setUpGeometry(int width, int height, int stride, bool copyInput) {
+void JndFilterCpu::setUpGeometry(int width, int height, int stride, bool copyInput) {
   const size_t plane = static_cast<size_t>(stride) * static_cast<size_t>(height - 1) +
                        static_cast<size_t>(width);
   if (copyInput && staging_.size() != plane) staging_.assign(plane, 0);
-  if (width == width_ && height == height_ && stride == stride_) return true;
+  if (width == width_ && height == height_ && stride == stride_) return;
 
   const int bands = std::max(1, std::min(threads(), (height + kMinBandRows - 1) / kMinBandRows));
   const int rowWords = JndCpuRowWords(width);
@@ -292,7 +299,6 @@ bool JndFilterCpu::setUpGeometry(int width, int height, int stride, bool copyInp
   width_ = width;
   height_ = height;
   stride_ = stride;
-  return true;
 }
 
 // Keeps the input rows of other bands that this band reads, before any

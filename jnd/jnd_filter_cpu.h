@@ -60,7 +60,7 @@ class JndFilterCpu : public JndFilter {
 
  private:
   struct Band;
-  bool setUpGeometry(int width, int height, int stride, bool copyInput);
+  void setUpGeometry(int width, int height, int stride, bool copyInput);
   void runBand(int index, const uint8_t* src, uint8_t* dst, bool inPlace);
   void saveHalo(int index, const uint8_t* src);
 
