@@ -24,7 +24,7 @@ struct V256 {
   static void Store(int32_t* p, Vec v) { _mm256_store_si256(reinterpret_cast<__m256i*>(p), v); }
   static Vec Add(Vec a, Vec b) { return _mm256_add_epi32(a, b); }
   static Vec Madd(Vec acc, Vec pixels, Vec weights) {
-    return _mm256_add_epi32(acc, _mm256_madd_epi16(pixels, weights));
+    return KeepChain(_mm256_add_epi32(acc, _mm256_madd_epi16(pixels, weights)));
   }
   static Vec ToByte(Vec sum, int shift) {
     const Vec v = _mm256_sra_epi32(sum, _mm_cvtsi32_si128(shift));

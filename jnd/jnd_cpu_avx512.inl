@@ -26,7 +26,7 @@ struct V512 {
 #if JND_CPU_VNNI
     return _mm512_dpwssd_epi32(acc, pixels, weights);
 #else
-    return _mm512_add_epi32(acc, _mm512_madd_epi16(pixels, weights));
+    return KeepChain(_mm512_add_epi32(acc, _mm512_madd_epi16(pixels, weights)));
 #endif
   }
   static Vec ToByte(Vec sum, int shift) {

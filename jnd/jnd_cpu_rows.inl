@@ -30,6 +30,18 @@ inline const T* Opaque(const T* p) {
   return p;
 }
 
+// Integer sums may be regrouped freely, and GCC regroups a chain of
+// multiply-add-then-add steps into all products first, kept on the stack,
+// summed at the end.  Passing each partial sum through an empty statement
+// keeps the chains as written: a few accumulators in registers.
+template <typename Vec>
+inline Vec KeepChain(Vec v) {
+#if defined(__GNUC__)
+  __asm__("" : "+v"(v));
+#endif
+  return v;
+}
+
 template <class V>
 struct Rows {
   using Vec = typename V::Vec;
