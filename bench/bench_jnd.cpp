@@ -117,9 +117,10 @@ void BM_JndFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_JndFrame)
     ->ArgNames({"w", "h"})
+    ->Args({640, 360})
     ->Args({1280, 720})
     ->Args({720, 1280})
-    ->Args({640, 360})
+    ->Args({1920, 1080})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

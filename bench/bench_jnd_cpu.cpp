@@ -1,25 +1,40 @@
-// The JND network in plain single-thread C++, on the same frames as
-// bench_jnd: the CPU baseline that the OpenCL path is measured against.
-//
-// Two evaluations, both written from the network's description and sharing
-// nothing with the kernels:
+// The JND network on the CPU, on the same frames as bench_jnd:
+//   BM_JndCpuFilter/PATH/threads:T/w:W/h:H
+//                       the CPU filter (jnd::JndFilterCpu, 16-bit fixed
+//                       point, row bands over T threads) on each
+//                       instruction-set path this processor runs, on one
+//                       thread and on every hardware thread.  CPU time is
+//                       the whole process's (all threads).
 //   BM_JndCpuPlain      float arithmetic over edge-padded planes, 8-bit
 //                       intermediates (round(activation x 127.5)), as a
 //                       careful programmer would write it without SIMD
-//                       intrinsics or threads (the compiler may vectorise).
+//                       intrinsics or threads (the compiler may vectorise):
+//                       the single-thread baseline.
 //   BM_JndCpuReference  the test suite's reference evaluation (double
 //                       precision, clamped reads per tap): the slow,
 //                       obviously-right version.
-// Before timing, the plain version is checked against the reference on a
-// small frame; a difference above one level stops the benchmark.
+// The plain version is written from the network's description and shares
+// nothing with the filter or the kernels.
+//
+// Before timing, the plain version and every path of the CPU filter (one
+// thread and all) are checked against the reference on small frames: a
+// difference above one level (plain) or three levels (CPU filter) stops
+// the program before any benchmark runs.  Counters: fps, GFLOPs (432 per
+// pixel), GMACs (216 multiply-adds per pixel); bench/summarise.py reads
+// the multiply-add rates against bench_fma_peak's peaks of the same run.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
 #include <vector>
 
+#include "jnd/jnd_filter_cpu.h"
 #include "jnd/jnd_weights.h"
 #include "tests/jnd/jnd_reference.h"
 
@@ -137,17 +152,74 @@ std::vector<uint8_t> Frame(int w, int h) {
   return plane;
 }
 
+int MaxDiff(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  int worst = 0;
+  for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
+  return worst;
+}
+
 // Largest byte difference between the plain version and the reference on
 // a small frame of the benchmark's pattern.
-int CheckAgainstReference() {
+int PlainWorst() {
   const int w = 64, h = 48;
   const std::vector<uint8_t> in = Frame(w, h);
   std::vector<uint8_t> out(in.size());
   PlainJnd(jnd::kJndWeightSet3).Run(in.data(), out.data(), w, h);
-  const std::vector<uint8_t> ref = testref::Filter(testref::FromSet(jnd::kJndWeightSet3), in, w, h);
-  int worst = 0;
-  for (size_t i = 0; i < out.size(); ++i) worst = std::max(worst, std::abs(out[i] - ref[i]));
+  return MaxDiff(out, testref::Filter(testref::FromSet(jnd::kJndWeightSet3), in, w, h));
+}
+
+// Thread counts the CPU filter is timed with: one, and every hardware
+// thread (within the filter's limit).
+std::vector<int> ThreadCounts() {
+  const int all = std::min(std::max(static_cast<int>(std::thread::hardware_concurrency()), 1),
+                           jnd::kJndCpuMaxThreads);
+  return all > 1 ? std::vector<int>{1, all} : std::vector<int>{1};
+}
+
+// Largest difference from the reference per "path/threads", as checked.
+std::map<std::string, int>& CheckedWorst() {
+  static std::map<std::string, int> worst;
   return worst;
+}
+
+// Checks every runnable path of the CPU filter, on each thread count,
+// against the reference on small frames (one of them with a width that is
+// no multiple of any vector width).  Prints one line per path and returns
+// false, with the reason, when a filter fails or differs by more than
+// three levels anywhere.
+bool CpuFilterMatchesReference() {
+  const testref::Net net = testref::FromSet(jnd::kJndWeightSet3);
+  const int sizes[][2] = {{64, 48}, {77, 41}};
+  std::vector<std::vector<uint8_t>> refs;
+  for (const auto& s : sizes) refs.push_back(testref::Filter(net, Frame(s[0], s[1]), s[0], s[1]));
+  bool ok = true;
+  for (const jnd::JndCpuKernels* path : jnd::JndCpuPaths()) {
+    for (int threads : ThreadCounts()) {
+      int worst = 0;
+      for (size_t k = 0; k < refs.size(); ++k) {
+        const int w = sizes[k][0], h = sizes[k][1];
+        const std::vector<uint8_t> in = Frame(w, h);
+        std::vector<uint8_t> out(in.size());
+        jnd::JndFilterCpu filter;
+        if (!filter.initialise(jnd::WeightsOf(jnd::kJndWeightSet3), threads, path) ||
+            !filter.process(in.data(), out.data(), w, h, w, true)) {
+          std::fprintf(stderr, "bench_jnd_cpu: CPU filter, path %s, %d thread(s), %dx%d failed: %s\n",
+                       path->name, threads, w, h, filter.errorText().c_str());
+          ok = false;
+          worst = -1;
+          break;
+        }
+        worst = std::max(worst, MaxDiff(out, refs[k]));
+      }
+      if (worst < 0) continue;
+      std::fprintf(stderr, "bench_jnd_cpu: CPU filter, path %s, %d thread%s: largest difference "
+                   "from the reference %d (at most 3 allowed)\n", path->name, threads,
+                   threads == 1 ? "" : "s", worst);
+      CheckedWorst()[std::string(path->name) + "/" + std::to_string(threads)] = worst;
+      if (worst > 3) ok = false;
+    }
+  }
+  return ok;
 }
 
 void Counters(benchmark::State& state, int w, int h) {
@@ -155,10 +227,55 @@ void Counters(benchmark::State& state, int w, int h) {
   state.counters["fps"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
   state.counters["GFLOPs"] =
       benchmark::Counter(frames * w * h * kMacsPerPixel * 2.0 / 1e9, benchmark::Counter::kIsRate);
+  state.counters["GMACs"] =
+      benchmark::Counter(frames * w * h * kMacsPerPixel / 1e9, benchmark::Counter::kIsRate);
+}
+
+// One frame through the CPU filter per iteration, source and destination
+// apart, after a first frame that sets up the geometry.
+void BM_JndCpuFilter(benchmark::State& state, const jnd::JndCpuKernels* path, int threads, int w,
+                     int h) {
+  jnd::JndFilterCpu filter;
+  if (!filter.initialise(jnd::WeightsOf(jnd::kJndWeightSet3), threads, path))
+    return state.SkipWithError(filter.errorText().c_str());
+  const std::vector<uint8_t> in = Frame(w, h);
+  std::vector<uint8_t> out(in.size());
+  if (!filter.process(in.data(), out.data(), w, h, w, true))
+    return state.SkipWithError(filter.errorText().c_str());
+  for (auto _ : state) {
+    if (!filter.process(in.data(), out.data(), w, h, w, true))
+      return state.SkipWithError(filter.errorText().c_str());
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  Counters(state, w, h);
+  state.counters["threads"] = filter.threads();
+  state.counters["max_diff_vs_ref"] =
+      CheckedWorst()[std::string(path->name) + "/" + std::to_string(threads)];
+  state.SetLabel(std::string(path->name) + ", " + std::to_string(filter.threads()) +
+                 (filter.threads() == 1 ? " thread" : " threads"));
+}
+
+// Sizes outermost, so that the paths and thread counts of one size run
+// next to each other (with --benchmark_enable_random_interleaving the
+// repetitions of all of them are shuffled as well).
+void RegisterCpuFilter() {
+  const int sizes[][2] = {{640, 360}, {1280, 720}, {720, 1280}, {1920, 1080}};
+  for (const auto& s : sizes)
+    for (const jnd::JndCpuKernels* path : jnd::JndCpuPaths())
+      for (int threads : ThreadCounts()) {
+        const std::string name = std::string("BM_JndCpuFilter/") + path->name + "/threads:" +
+                                 std::to_string(threads) + "/w:" + std::to_string(s[0]) +
+                                 "/h:" + std::to_string(s[1]);
+        benchmark::RegisterBenchmark(name.c_str(), BM_JndCpuFilter, path, threads, s[0], s[1])
+            ->Unit(benchmark::kMillisecond)
+            ->MeasureProcessCPUTime()
+            ->UseRealTime();
+      }
 }
 
 void BM_JndCpuPlain(benchmark::State& state) {
-  static const int worst = CheckAgainstReference();
+  static const int worst = PlainWorst();
   if (worst > 1) return state.SkipWithError("plain evaluation disagrees with the reference");
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   const std::vector<uint8_t> in = Frame(w, h);
@@ -174,9 +291,10 @@ void BM_JndCpuPlain(benchmark::State& state) {
 }
 BENCHMARK(BM_JndCpuPlain)
     ->ArgNames({"w", "h"})
+    ->Args({640, 360})
     ->Args({1280, 720})
     ->Args({720, 1280})
-    ->Args({640, 360})
+    ->Args({1920, 1080})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -200,4 +318,21 @@ BENCHMARK(BM_JndCpuReference)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  const int plain = PlainWorst();
+  if (plain > 1) {
+    std::fprintf(stderr, "bench_jnd_cpu: the plain evaluation differs from the reference by %d "
+                 "levels (at most 1 allowed); nothing timed\n", plain);
+    return 1;
+  }
+  if (!CpuFilterMatchesReference()) {
+    std::fprintf(stderr, "bench_jnd_cpu: the CPU filter disagrees with the reference; nothing timed\n");
+    return 1;
+  }
+  RegisterCpuFilter();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

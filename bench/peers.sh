@@ -1,21 +1,45 @@
 #!/bin/sh
 # Time per frame of FFmpeg's hqdn3d and nlmeans denoisers on the same
-# 1280x720 frames that the JND benchmark filters, luma plane only (as the
-# JND filter works on luma only), with FFmpeg's default threading.
+# 1280x720 4:2:0 frames that the JND benchmark filters: the filter's own
+# cost, on one thread and on FFmpeg's default thread count.
 #
 #   bench/peers.sh [CLIP.y4m]     (default: the built-in 1280x720 clip)
 #
-# The frames are decoded once into a raw file, then each filter runs over
-# it several times; the best wall time of a run without the filter
-# (read + plane extraction) is subtracted from the best wall time with it.
-# Output: one line per filter, "peer <name> <wall ms> ms/frame (CPU <ms>
-# ms/frame)" on standard output, the CPU time summed over FFmpeg's threads; progress on standard error. Environment: EXTHOST (path of exthost,
-# used to write the built-in clip), RUNS (default 3).
+# Method.  The clip is decoded once into a raw 4:2:0 file, outside every
+# timed run.  Each timed run reads that file (looped so that a run lasts
+# long enough for start-up and read costs to vanish in the difference),
+# through `-vf FILTER` or `-vf null`, into the null muxer; FFmpeg's own
+# -benchmark figures (wall time and user + system CPU time of all its
+# threads, without process start-up) are taken.  Runs with and without the
+# filter alternate, so both see the same load; the per-frame cost is the
+# median over RUNS pairs of (with - without) / frames.
+#
+# The filters get the frames in their own format (yuv420p): both accept
+# it, so FFmpeg inserts no conversion (checked before timing).  This
+# FFmpeg's hqdn3d does not accept 8-bit grey: a luma-only plane handed to
+# it is first converted to full-range 4:4:4 and all three full-size planes
+# are filtered, three times the luma work plus a conversion.  The figures
+# here are for all three planes of a 4:2:0 frame, as the filters treat
+# such video; both do the same work per pixel in every plane, so the luma
+# plane's share is 2/3 of the one-thread CPU time (printed as luma_share).
+#
+# Threads: threads:1 is `-filter_threads 1`; threads:N is FFmpeg's default
+# (one per logical core, N of them).  hqdn3d splits a frame by plane (at
+# most three jobs, the luma plane the longest), nlmeans by rows.
+#
+# Output, one line per filter and thread count on standard output:
+#   peer NAME threads:T wall W ms/frame cpu C ms/frame luma_share L ms/frame frames F size WxH
+# progress on standard error.  Environment: EXTHOST (path of exthost, used
+# to write the built-in clip), RUNS (pairs per measurement, default 3),
+# HQDN3D_FRAMES and NLMEANS_FRAMES (frames per timed run, defaults 600
+# and 12; the clip is looped or cut to that count).
 set -eu
 cd "$(dirname "$0")/.."
 
 EXTHOST=${EXTHOST:-build/default/bin/exthost}
 RUNS=${RUNS:-3}
+HQDN3D_FRAMES=${HQDN3D_FRAMES:-600}
+NLMEANS_FRAMES=${NLMEANS_FRAMES:-12}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -32,33 +56,72 @@ fi
 [ -r "$clip" ] || { echo "peers: cannot read $clip" >&2; exit 1; }
 
 size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0:s=x "$clip")
-ffmpeg -v error -y -i "$clip" -vf extractplanes=y -f rawvideo "$tmp/luma.raw"
-frames=$(( $(stat -c %s "$tmp/luma.raw") / ( ${size%x*} * ${size#*x} ) ))
-echo "peers: $frames frames of $size, luma only, $RUNS runs each" >&2
+w=${size%x*}
+h=${size#*x}
+ffmpeg -nostdin -v error -y -i "$clip" -pix_fmt yuv420p -f rawvideo "$tmp/frames.yuv"
+frame_bytes=$(( w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2) ))
+clip_frames=$(( $(stat -c %s "$tmp/frames.yuv") / frame_bytes ))
+threads=$(nproc)
+echo "peers: $clip_frames frames of $size yuv420p; $RUNS pairs per figure; default threads $threads" >&2
 
-# Best wall time and best CPU time (user + system, all threads; seconds) of
-# RUNS runs of one filter chain over the frames, as "rtime cpu".
-best_times() {
-  best_r=""
-  best_c=""
-  i=0
-  while [ $i -lt "$RUNS" ]; do
-    line=$(ffmpeg -hide_banner -nostats -benchmark -f rawvideo -pix_fmt gray -s "$size" \
-          -i "$tmp/luma.raw" -vf "$1" -f null - 2>&1 | grep "bench: utime=")
-    r=$(echo "$line" | sed -n 's/.*rtime=\([0-9.]*\)s.*/\1/p')
-    c=$(echo "$line" | awk '{u = $2; s = $3; sub("utime=", "", u); sub("stime=", "", s); print u + s}')
-    best_r=$(awk -v a="$r" -v b="$best_r" 'BEGIN{print (b == "" || a < b) ? a : b}')
-    best_c=$(awk -v a="$c" -v b="$best_c" 'BEGIN{print (b == "" || a < b) ? a : b}')
-    i=$((i + 1))
-  done
-  echo "$best_r $best_c"
+# ffmpeg arguments reading N frames of the raw file (looped as needed).
+input_args() {
+  loops=$(( ($1 + clip_frames - 1) / clip_frames - 1 ))
+  echo "-stream_loop $loops -f rawvideo -pix_fmt yuv420p -s $size -i $tmp/frames.yuv -frames:v $1"
 }
 
-base=$(best_times null)
-echo "peers: read-only pass: wall and CPU seconds $base" >&2
-for f in "hqdn3d" "hqdn3d=8:6:12:9" "nlmeans"; do
-  echo "peers: timing $f" >&2
-  t=$(best_times "$f")
-  echo "$f $t $base $frames" |
-    awk '{printf "peer %s %.3f ms/frame (CPU %.3f ms/frame)\n", $1, ($2 - $4) * 1000 / $6, ($3 - $5) * 1000 / $6}'
-done
+# One timed run: "wall cpu" in seconds from -benchmark.
+# Arguments: frames, filter_threads (0 = default), filter chain.
+timed() {
+  # shellcheck disable=SC2046
+  line=$(ffmpeg -nostdin -hide_banner -nostats -benchmark -filter_threads "$2" \
+         $(input_args "$1") -vf "$3" -f null - 2>&1 | grep "bench: utime=")
+  echo "$line" | awk '{u = $2; s = $3; r = $4; sub("utime=", "", u); sub("stime=", "", s);
+                       sub("rtime=", "", r); printf "%s %s\n", r + 0, u + s}'
+}
+
+median() {
+  sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
+}
+
+# Fails when FFmpeg would insert a format conversion in front of the filter.
+check_no_conversion() {
+  # shellcheck disable=SC2046
+  if ffmpeg -nostdin -hide_banner -v verbose $(input_args 2) -vf "$1" -f null - 2>&1 |
+      grep -q "auto-inserting filter"; then
+    echo "peers: FFmpeg converts the frames before $1; the time would not be the filter's own" >&2
+    exit 1
+  fi
+}
+
+# One thread, and FFmpeg's default where that is more than one.
+thread_settings="1 0"
+[ "$threads" -gt 1 ] || thread_settings=1
+
+measure() {  # name, filter chain, frames
+  check_no_conversion "$2"
+  for t in $thread_settings; do
+    : > "$tmp/wall"
+    : > "$tmp/cpu"
+    i=0
+    while [ $i -lt "$RUNS" ]; do
+      base=$(timed "$3" "$t" null)
+      with=$(timed "$3" "$t" "$2")
+      echo "$with $base $3" | awk '{printf "%.6f\n", ($1 - $3) * 1000 / $5}' >> "$tmp/wall"
+      echo "$with $base $3" | awk '{printf "%.6f\n", ($2 - $4) * 1000 / $5}' >> "$tmp/cpu"
+      i=$((i + 1))
+    done
+    tw=$(median < "$tmp/wall")
+    tc=$(median < "$tmp/cpu")
+    n=$t
+    [ "$t" = 0 ] && n=$threads
+    echo "peers: $1 threads:$n wall ms/frame $(tr '\n' ' ' < "$tmp/wall")cpu $(tr '\n' ' ' < "$tmp/cpu")" >&2
+    awk -v name="$1" -v n="$n" -v tw="$tw" -v tc="$tc" -v f="$3" -v w="$w" -v h="$h" 'BEGIN {
+      printf "peer %s threads:%d wall %.3f ms/frame cpu %.3f ms/frame luma_share %.3f ms/frame frames %d size %dx%d\n",
+             name, n, tw, tc, tc * (w * h) / (w * h + 2 * int((w + 1) / 2) * int((h + 1) / 2)), f, w, h }'
+  done
+}
+
+measure hqdn3d hqdn3d "$HQDN3D_FRAMES"
+measure hqdn3d=8:6:12:9 hqdn3d=8:6:12:9 "$HQDN3D_FRAMES"
+measure nlmeans nlmeans "$NLMEANS_FRAMES"

@@ -1,17 +1,19 @@
 #!/bin/sh
 # Every speed figure of the README in one run: the machine's multiply-add
-# peak, the JND filter on this machine's OpenCL device, the plain
-# single-thread C++ evaluation, the transfer rates and FFmpeg's hqdn3d and
-# nlmeans on the same 1280x720 frames, and the engine's 3x3 convolution on
-# the CPU and the OpenCL device; then a summary with the gaps to the speed
-# targets.
+# peaks (float FMA and the 16-bit integer forms), the JND filter on this
+# machine's OpenCL device, the CPU filter on each instruction-set path on
+# one thread and on all, the plain single-thread C++ evaluation, the
+# transfer rates and FFmpeg's hqdn3d and nlmeans on the same 1280x720
+# frames, and the engine's 3x3 convolution on the CPU and the OpenCL
+# device; then a summary with the gaps to the speed targets.
 #
 #   bench/run_all.sh [BUILD_DIR] [OUT_DIR]   (default build/default, BUILD_DIR/bench-results)
 #
-# Environment: REPS (repetitions per benchmark, default 5), RUNS (runs per
-# FFmpeg filter, default 3).
-# Writes OUT_DIR/<bench>.json (Google Benchmark), OUT_DIR/peers.txt and
-# OUT_DIR/summary.md, and prints the summary.
+# Environment: REPS (repetitions per benchmark, default 5), RUNS (paired
+# runs per FFmpeg figure, default 3).
+# Writes OUT_DIR/<bench>.json (Google Benchmark), OUT_DIR/peers.txt,
+# OUT_DIR/load.txt (uptime before and after) and OUT_DIR/summary.md, and
+# prints the summary.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -27,20 +29,27 @@ for b in bench_fma_peak bench_jnd bench_jnd_cpu bench_opencl_transfer bench_engi
   fi
 done
 
-# Each benchmark is repeated REPS times (default 5); the summary keeps the
-# fastest repetition, the one least disturbed by other programs.
+# Each benchmark is repeated REPS times (default 5); the summary takes
+# Google Benchmark's median of the repetitions.
 REPS=${REPS:-5}
 run() {
-  echo "run_all: $1" >&2
-  "$BIN/$1" --benchmark_repetitions="$REPS" --benchmark_out="$OUT/$1.json" \
-    --benchmark_out_format=json >&2
+  b=$1
+  shift
+  echo "run_all: $b" >&2
+  "$BIN/$b" --benchmark_repetitions="$REPS" --benchmark_out="$OUT/$b.json" \
+    --benchmark_out_format=json "$@" >&2
 }
+echo "before: $(uptime)" > "$OUT/load.txt"
 run bench_fma_peak
 run bench_jnd
-run bench_jnd_cpu
+# The CPU filter's paths, thread counts and sizes (and the plain baseline)
+# take turns, repetition by repetition, so that a change in the machine's
+# load falls on all of them alike.
+run bench_jnd_cpu --benchmark_enable_random_interleaving=true
 run bench_opencl_transfer
 run bench_engine_conv
 echo "run_all: peers" >&2
 EXTHOST="$BIN/exthost" bench/peers.sh > "$OUT/peers.txt"
+echo "after: $(uptime)" >> "$OUT/load.txt"
 
 /usr/bin/python3 bench/summarise.py "$OUT" | tee "$OUT/summary.md"
