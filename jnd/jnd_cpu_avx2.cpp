@@ -39,9 +39,10 @@ struct V256 {
   static Vec Bytes(const uint8_t* p) {
     return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
   }
-  static void InputWords(const uint8_t* bytes, int x, Vec& h, Vec& s) {
-    h = Pair(Bytes(bytes + x), Bytes(bytes + x + 1));
-    s = Bytes(bytes + x + 2);
+  static Vec InputWords(const uint8_t* bytes) {
+    const Vec p = Bytes(bytes);
+    static_assert(kJndCpuInputScale == 1 << 7, "the input scale is a shift by 7");
+    return Pair(_mm256_slli_epi32(p, 7), p);
   }
   static void StoreBytes(uint8_t* out, int x, int width, Vec v) {
     // Low byte of each lane to the front of its 128-bit half, then the two

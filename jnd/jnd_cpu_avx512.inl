@@ -44,9 +44,10 @@ struct V512 {
   static Vec Bytes(const uint8_t* p) {
     return _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
   }
-  static void InputWords(const uint8_t* bytes, int x, Vec& h, Vec& s) {
-    h = Pair(Bytes(bytes + x), Bytes(bytes + x + 1));
-    s = Bytes(bytes + x + 2);
+  static Vec InputWords(const uint8_t* bytes) {
+    const Vec p = Bytes(bytes);
+    static_assert(kJndCpuInputScale == 1 << 7, "the input scale is a shift by 7");
+    return Pair(_mm512_slli_epi32(p, 7), p);
   }
   static void StoreBytes(uint8_t* out, int x, int width, Vec v) {
     const int n = width - x;

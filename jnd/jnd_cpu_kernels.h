@@ -10,17 +10,21 @@
 // The weights become 16-bit integers with a number of fraction bits per
 // output channel (as many as its largest weight allows, at most 15); the
 // sums are exact 32-bit integers, the bias carries the rounding half, and
-// an arithmetic shift and a clamp give the byte.  Integer sums make every
-// path, and every split of a frame over threads, give identical bytes.
+// an arithmetic shift and a clamp give the byte.  conv1 carries more:
+// its input word holds the pixel twice, once scaled by kJndCpuInputScale,
+// so each tap's weight has a coarse and a fine 16-bit part and about 22
+// fraction bits (one activation a level off in conv1 moves the output of
+// the steeper sets by two).  Integer sums make every path, and every
+// split of a frame over threads, give identical bytes.
 //
 // Data layout.  Rows are arrays of 32-bit words, each word a pair of
 // 16-bit values (low half first), so one 16-bit dot-product step
-// multiplies two taps per pixel:
-//   input rows  H[x] = (p[x-1], p[x]),  S[x] = (p[x+1], 0)
+// multiplies both halves per pixel:
+//   input rows  E[x] = (p[x] * kJndCpuInputScale, p[x])
 //   activations A01[x] = (q0[x], q1[x]), A23[x] = (q2[x], q3[x])
-// Activation rows carry the clamp-to-edge columns x = -1 and x = width;
-// every row has kJndCpuPad words before x = 0 and enough after the last
-// vector for a path to read one full vector beyond it.
+// Every row carries the clamp-to-edge columns x = -1 and x = width, and
+// has kJndCpuPad words before x = 0 and enough after the last vector for
+// a path to read one full vector beyond it.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +32,9 @@
 #include "jnd/jnd_weights.h"
 
 namespace jnd {
+
+// The scale of the pixel's first copy in an input word.
+constexpr int kJndCpuInputScale = 128;
 
 // Words before x = 0 in every row (one 512-bit vector), and the multiple
 // that row widths are rounded up to (two 512-bit vectors).
@@ -43,9 +50,9 @@ inline int JndCpuRowWords(int width) {
 // One weight set in fixed point, as pair words (low half first) ready to
 // broadcast.  Biases include the rounding half of their layer's shift.
 struct alignas(64) JndFixedNet {
-  // conv1, per output channel and kernel row ky: (w[ky][0], w[ky][1]) for
-  // H and (w[ky][2], 0) for S.
-  int32_t c1[4][3][2];
+  // conv1, per output channel and tap t = ky * 3 + kx: (coarse, fine)
+  // with weight = coarse * kJndCpuInputScale + fine.
+  int32_t c1[4][9];
   int32_t b1[4];
   // conv2, per output channel and tap t = ky * 3 + kx: (w[0][t], w[1][t])
   // for A01 and (w[2][t], w[3][t]) for A23.
@@ -71,13 +78,12 @@ inline int32_t JndPair(int lo, int hi) {
 // a row; kernels may compute (not store) columns up to the rounded width.
 struct JndCpuKernels {
   const char* name;  // "scalar", "avx2", "avx512", "avx512vnni"
-  // bytes: the input row with its edge repeated, bytes[0] is x = -1 and
-  // bytes[width + 1] onwards repeat the last pixel up to the rounded width
-  // plus two.  Writes H and S for x in 0..width-1.
-  void (*input_row)(const uint8_t* bytes, int width, int32_t* h, int32_t* s);
-  // Rows ky = 0, 1, 2 (above, centre, below) of H and S -> A01, A23.
-  void (*conv1_row)(const int32_t* const h[3], const int32_t* const s[3], const JndFixedNet& net,
-                    int width, int32_t* a01, int32_t* a23);
+  // bytes: the input row, then its last pixel repeated up to the rounded
+  // width.  Writes E for x in 0..width-1.
+  void (*input_row)(const uint8_t* bytes, int width, int32_t* e);
+  // Rows ky = 0, 1, 2 (above, centre, below) of E -> A01, A23.
+  void (*conv1_row)(const int32_t* const e[3], const JndFixedNet& net, int width, int32_t* a01,
+                    int32_t* a23);
   // Rows ky = 0, 1, 2 of the conv1 activations -> conv2 activations.
   void (*conv2_row)(const int32_t* const a01[3], const int32_t* const a23[3],
                     const JndFixedNet& net, int width, int32_t* o01, int32_t* o23);

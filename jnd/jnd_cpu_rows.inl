@@ -12,7 +12,7 @@
 //   Vec Pair(Vec lo, Vec hi): lo | hi << 16 for lo, hi in 0..255;
 //   void Neighbours(const int32_t* row, int x, Vec& left, Vec& centre,
 //       Vec& right): the words at x - 1, x, x + 1 onwards;
-//   void InputWords(const uint8_t* bytes, int x, Vec& h, Vec& s);
+//   Vec InputWords(const uint8_t* bytes): input words of the bytes there;
 //   void StoreBytes(uint8_t* out, int x, int width, Vec v): the low byte of
 //       each lane at out[x..], stopping at width.
 //
@@ -46,34 +46,31 @@ template <class V>
 struct Rows {
   using Vec = typename V::Vec;
 
-  static void InputRow(const uint8_t* bytes, int width, int32_t* h, int32_t* s) {
-    for (int x = 0; x < width; x += V::kLanes) {
-      Vec hv, sv;
-      V::InputWords(bytes, x, hv, sv);
-      V::Store(h + x, hv);
-      V::Store(s + x, sv);
-    }
+  static void InputRow(const uint8_t* bytes, int width, int32_t* e) {
+    for (int x = 0; x < width; x += V::kLanes) V::Store(e + x, V::InputWords(bytes + x));
   }
 
-  static void Conv1Row(const int32_t* const h[3], const int32_t* const s[3],
-                       const JndFixedNet& net, int width, int32_t* a01, int32_t* a23) {
+  static void Conv1Row(const int32_t* const e[3], const JndFixedNet& net, int width,
+                       int32_t* a01, int32_t* a23) {
     for (int x = 0; x < width; x += V::kLanes) {
-      const int32_t(*w)[3][2] = Opaque(net.c1);
-      Vec acc[4], rest[4];
+      const int32_t(*w)[9] = Opaque(net.c1);
+      // Two sums per output channel (kernel rows 0 and 2, row 1) keep
+      // eight independent chains in flight.
+      Vec acc[4][2];
       for (int oc = 0; oc < 4; ++oc) {
-        acc[oc] = V::Set1(net.b1[oc]);
-        rest[oc] = V::Zero();
+        acc[oc][0] = V::Set1(net.b1[oc]);
+        acc[oc][1] = V::Zero();
       }
       for (int ky = 0; ky < 3; ++ky) {
-        const Vec hv = V::Load(h[ky] + x);
-        const Vec sv = V::Load(s[ky] + x);
-        for (int oc = 0; oc < 4; ++oc) {
-          acc[oc] = V::Madd(acc[oc], hv, V::Set1(w[oc][ky][0]));
-          rest[oc] = V::Madd(rest[oc], sv, V::Set1(w[oc][ky][1]));
-        }
+        Vec v[3];
+        V::Neighbours(e[ky], x, v[0], v[1], v[2]);
+        for (int kx = 0; kx < 3; ++kx)
+          for (int oc = 0; oc < 4; ++oc)
+            acc[oc][ky & 1] = V::Madd(acc[oc][ky & 1], v[kx], V::Set1(w[oc][ky * 3 + kx]));
       }
       Vec q[4];
-      for (int oc = 0; oc < 4; ++oc) q[oc] = V::ToByte(V::Add(acc[oc], rest[oc]), net.shift1[oc]);
+      for (int oc = 0; oc < 4; ++oc)
+        q[oc] = V::ToByte(V::Add(acc[oc][0], acc[oc][1]), net.shift1[oc]);
       V::Store(a01 + x, V::Pair(q[0], q[1]));
       V::Store(a23 + x, V::Pair(q[2], q[3]));
     }

@@ -19,21 +19,18 @@ int32_t Dot(int32_t pixel, int32_t weight) {
 
 int ToByte(int32_t sum, int shift) { return std::min(255, std::max(0, sum >> shift)); }
 
-void InputRow(const uint8_t* bytes, int width, int32_t* h, int32_t* s) {
-  for (int x = 0; x < width; ++x) {
-    h[x] = JndPair(bytes[x], bytes[x + 1]);
-    s[x] = JndPair(bytes[x + 2], 0);
-  }
+void InputRow(const uint8_t* bytes, int width, int32_t* e) {
+  for (int x = 0; x < width; ++x) e[x] = JndPair(bytes[x] * kJndCpuInputScale, bytes[x]);
 }
 
-void Conv1Row(const int32_t* const h[3], const int32_t* const s[3], const JndFixedNet& net,
-              int width, int32_t* a01, int32_t* a23) {
+void Conv1Row(const int32_t* const e[3], const JndFixedNet& net, int width, int32_t* a01,
+              int32_t* a23) {
   for (int x = 0; x < width; ++x) {
     int q[4];
     for (int oc = 0; oc < 4; ++oc) {
       int32_t sum = net.b1[oc];
       for (int ky = 0; ky < 3; ++ky)
-        sum += Dot(h[ky][x], net.c1[oc][ky][0]) + Dot(s[ky][x], net.c1[oc][ky][1]);
+        for (int kx = 0; kx < 3; ++kx) sum += Dot(e[ky][x + kx - 1], net.c1[oc][ky * 3 + kx]);
       q[oc] = ToByte(sum, net.shift1[oc]);
     }
     a01[x] = JndPair(q[0], q[1]);

@@ -30,13 +30,28 @@ constexpr int kMinBandRows = 16;
 // below.
 constexpr int kHaloRows = 6;
 
-// Fraction bits for a layer whose largest weight magnitude is `peak`: as
-// many as keep every weight within 16 bits.  conv1's precision matters
-// most: one level lost there in a single activation moves the output of
-// the steeper sets by two.
+// Fraction bits for an output channel whose largest weight magnitude is
+// `peak`: as many as keep every weight within 16 bits, at most 15.
 int FractionBits(double peak) {
   int bits = 15;
   while (bits > 0 && peak * std::ldexp(1.0, bits) > 32767.0) --bits;
+  return bits;
+}
+
+// Fraction bits of a conv1 channel, whose weights have a coarse part
+// within 16 bits and a fine part: as many as keep the coarse parts within
+// 16 bits and any sum of nine taps of bytes, with the bias, within 31
+// bits.
+int Conv1FractionBits(const double* w, double bias) {
+  double peak = 0, total = std::fabs(bias);
+  for (int t = 0; t < 9; ++t) {
+    peak = std::max(peak, std::fabs(w[t]));
+    total += 255.0 * std::fabs(w[t]);
+  }
+  int bits = 22;
+  while (bits > 0 && (peak * std::ldexp(1.0, bits) > 32767.0 * kJndCpuInputScale ||
+                      (total + 1.0) * std::ldexp(1.0, bits) > 2.0e9))
+    --bits;
   return bits;
 }
 
@@ -82,12 +97,14 @@ JndFixedNet QuantiseJndNet(const JNDNetWeights& w) {
   };
   n.shift3 = FractionBits(peak3);
   for (int oc = 0; oc < 4; ++oc) {
-    const int s1 = n.shift1[oc] = FractionBits(peak(w1 + oc * 9, 9));
+    const int s1 = n.shift1[oc] =
+        Conv1FractionBits(w1 + oc * 9, 127.5 * Finite(w.conv1Bias[oc]));
     const int s2 = n.shift2[oc] = FractionBits(peak(w2 + oc * 36, 36));
-    for (int ky = 0; ky < 3; ++ky) {
-      const double* row = w1 + oc * 9 + ky * 3;
-      n.c1[oc][ky][0] = JndPair(FixedWeight(row[0], s1), FixedWeight(row[1], s1));
-      n.c1[oc][ky][1] = JndPair(FixedWeight(row[2], s1), 0);
+    for (int t = 0; t < 9; ++t) {
+      const double scaled = std::nearbyint(w1[oc * 9 + t] * std::ldexp(1.0, s1));
+      const double coarse = std::nearbyint(scaled / kJndCpuInputScale);
+      n.c1[oc][t] = JndPair(static_cast<int>(coarse),
+                            static_cast<int>(scaled - coarse * kJndCpuInputScale));
     }
     n.b1[oc] = FixedBias(127.5 * Finite(w.conv1Bias[oc]), s1);
     for (int t = 0; t < 9; ++t) {
@@ -217,12 +234,12 @@ class JndThreadPool {
 };
 
 // The rows one band computes and the buffers it computes them in: three
-// rows each (a ring indexed by row modulo 3) of the input pairs, the conv1
-// and the conv2 activations, one edge-padded byte row, and the input rows
+// rows each (a ring indexed by row modulo 3) of the input words, the conv1
+// and the conv2 activations, one byte row padded with its last pixel, and the input rows
 // of other bands that it reads when the frame is filtered in place.
 struct JndFilterCpu::Band {
   int y0 = 0, y1 = 0;
-  std::vector<int32_t> words;  // 18 rows of rowWords, 64-byte aligned
+  std::vector<int32_t> words;  // 15 rows of rowWords, 64-byte aligned
   std::vector<uint8_t> bytes;
   std::vector<uint8_t> halo;   // kHaloRows rows of the frame width
   int haloRow[kHaloRows] = {};  // frame row held by each halo row, -1 none
@@ -234,7 +251,7 @@ struct JndFilterCpu::Band {
 };
 
 namespace {
-enum BandBuffer { kH, kS, kA1Low, kA1High, kA2Low, kA2High, kBandBuffers };
+enum BandBuffer { kE, kA1Low, kA1High, kA2Low, kA2High, kBandBuffers };
 }  // namespace
 
 JndFilterCpu::JndFilterCpu() : path_(&JndCpuBestPath()) {}
@@ -331,18 +348,19 @@ void JndFilterCpu::runBand(int index, const uint8_t* src, uint8_t* dst, bool inP
     }
     return src + static_cast<size_t>(y) * stride_;
   };
-  // Input row y as H and S words, through the edge-padded byte row.
-  auto prepareInput = [&](int y) {
-    const uint8_t* p = inputRow(y);
-    uint8_t* bytes = band.bytes.data();
-    bytes[0] = p[0];
-    std::memcpy(bytes + 1, p, static_cast<size_t>(w));
-    std::memset(bytes + 1 + w, p[w - 1], band.bytes.size() - 1 - static_cast<size_t>(w));
-    k.input_row(bytes, w, band.row(kH, slot(y)), band.row(kS, slot(y)));
-  };
   auto edges = [w](int32_t* row) {
     row[-1] = row[0];
     row[w] = row[w - 1];
+  };
+  // Input row y as words, through the padded byte row.
+  auto prepareInput = [&](int y) {
+    const uint8_t* p = inputRow(y);
+    uint8_t* bytes = band.bytes.data();
+    std::memcpy(bytes, p, static_cast<size_t>(w));
+    std::memset(bytes + w, p[w - 1], band.bytes.size() - static_cast<size_t>(w));
+    int32_t* e = band.row(kE, slot(y));
+    k.input_row(bytes, w, e);
+    edges(e);
   };
   auto three = [&](int buffer, int y, const int32_t* out[3]) {
     for (int ky = 0; ky < 3; ++ky) out[ky] = band.row(buffer, slot(clampRow(y + ky - 1)));
@@ -359,11 +377,10 @@ void JndFilterCpu::runBand(int index, const uint8_t* src, uint8_t* dst, bool inP
   for (int t = first1; t <= band.y1 + 1; ++t) {
     if (t <= last1) {
       for (; nextInput <= std::min(t + 1, h - 1); ++nextInput) prepareInput(nextInput);
-      three(kH, t, r0);
-      three(kS, t, r1);
+      three(kE, t, r0);
       int32_t* lo = band.row(kA1Low, slot(t));
       int32_t* hi = band.row(kA1High, slot(t));
-      k.conv1_row(r0, r1, net_, w, lo, hi);
+      k.conv1_row(r0, net_, w, lo, hi);
       edges(lo);
       edges(hi);
     }
