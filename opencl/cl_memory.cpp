@@ -241,7 +241,9 @@ bool ClMemory::WriteImage(const void* src, cl_channel_type type, size_t srcRowLe
 
 bool ClMemory::ImportHostMemory(size_t /*size*/, void* hostMemory) {
   Release();
-  const uintptr_t mask = static_cast<uintptr_t>(engine->cacheLineSize) - 1;
+  // A device that reports no cache line size sets no alignment rule.
+  const uintptr_t line = engine->cacheLineSize;
+  const uintptr_t mask = line > 0 ? line - 1 : 0;
   if ((reinterpret_cast<uintptr_t>(hostMemory) & mask) != 0) return false;
   // No import entry point is bound, so no buffer can wrap host memory.
   std::fputs(kLogImportError, stdout);

@@ -296,8 +296,8 @@ TEST_F(KernelOnDevice, PrintProfileAfterProfiledRun) {
   k.PrintProfile();
   const std::string line = capture.Finish();
   EXPECT_TRUE(std::regex_match(
-      line, std::regex("noop:64x1 {71} SUB-QUE  [0-9.e+]+ *ms STA-SUB  [0-9.e+]+ *ms "
-                       "END-STA  [0-9.e+]+ *ms\n")))
+      line, std::regex("noop:64x1 {71} SUB-QUE  [0-9.e+-]+ *ms STA-SUB  [0-9.e+-]+ *ms "
+                       "END-STA  [0-9.e+-]+ *ms\n")))
       << line;
   EXPECT_EQ(line.size(), 80u + 3 * (10 + 12 + 2) + 1) << line;
   clReleaseMemObject(buf);

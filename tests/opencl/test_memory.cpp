@@ -186,9 +186,11 @@ TEST_F(MemoryOnDevice, ImageOverBufferIsRefusedHereAndExternalBufferSurvives) {
 TEST_F(MemoryOnDevice, HostImportIsNotAvailable) {
   ClMemory mem(engine_);
   alignas(256) static unsigned char block[512];
-  testutil::CaptureStdout capture;
-  EXPECT_FALSE(mem.ImportHostMemory(256, block + 1));  // misaligned: silent
-  EXPECT_EQ(capture.Finish(), "");
+  if (engine_->cacheLineSize > 1) {  // a device without a line size sets no rule
+    testutil::CaptureStdout capture;
+    EXPECT_FALSE(mem.ImportHostMemory(256, block + 1));  // misaligned: silent
+    EXPECT_EQ(capture.Finish(), "");
+  }
   testutil::CaptureStdout capture2;
   EXPECT_FALSE(mem.ImportHostMemory(256, block));
   EXPECT_EQ(capture2.Finish(), "import error!............\n");
