@@ -1,5 +1,7 @@
 // setProperty of the perceptual filter: key, value and size from the input
-// (and through it the device-profile step for any "DevicesId").
+// (and through it the device-profile step for any "DevicesId"), then the
+// backend a start would resolve from what was applied ("Backend",
+// "CpuThreads" and the GPU support).
 // The value lies in a buffer of exactly `size` bytes with no terminator
 // after it, so any read past what the host handed over is caught.  A zero
 // size tells the filter nothing about the length: the host then promises a
@@ -42,5 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (r != 0 && r != -1) __builtin_trap();
   // The device profile follows the stored name.
   (void)pvc::ProfileForDevice(filter.devicesId());
+  // Whatever was applied stays within what a start accepts.
+  const int threads = filter.cpuThreads();
+  if (threads < 1 || threads > jnd::kJndCpuMaxThreads) __builtin_trap();
+  const pvc::BackendChoice choice = filter.backendChoice();
+  const jnd::JndBackend backend = pvc::ResolveBackend(choice, filter.pvcSupport());
+  if (choice == pvc::BackendChoice::kCpu && backend != jnd::JndBackend::kCpu) __builtin_trap();
+  if (choice == pvc::BackendChoice::kOpenCL && backend != jnd::JndBackend::kOpenCL) __builtin_trap();
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
 
 namespace pvc {
 
@@ -15,6 +16,9 @@ constexpr char kLogStart[] = "pvc: PVCVideoFilter start";
 constexpr char kLogResolution[] = "pvc:Resolution width %d,height %d";
 constexpr char kLogResolutionUnsupported[] = "pvc:Resolution not support";
 constexpr char kLogProcessed[] = "pvc:processFrame";
+// Logged once when the CPU backend has initialised: path, threads, "s"
+// unless one thread.
+constexpr char kLogCpuBackend[] = "pvc: JND on the CPU, path %s, %d thread%s";
 
 bool SameKey(const char* key, const char* expected) {
   const size_t n = std::strlen(expected);
@@ -22,6 +26,16 @@ bool SameKey(const char* key, const char* expected) {
 }
 
 bool IsInt32(const rapidjson::Value& v) { return v.IsInt(); }
+
+// A "Backend" value; false for any other text.
+bool ParseBackend(const rapidjson::Value& v, BackendChoice* choice) {
+  const std::string text(v.GetString(), v.GetStringLength());
+  if (text == kBackendOpenCL) *choice = BackendChoice::kOpenCL;
+  else if (text == kBackendCpu) *choice = BackendChoice::kCpu;
+  else if (text == kBackendAuto) *choice = BackendChoice::kAuto;
+  else return false;
+  return true;
+}
 
 // Length of a property value: up to its terminating NUL, and never past
 // the `size` bytes the host handed over, which need not include a NUL.  A
@@ -62,6 +76,17 @@ const char* ProfileForDevice(const std::string& devicesId) {
     }
   }
   return best;
+}
+
+jnd::JndBackend ResolveBackend(BackendChoice choice, bool pvcSupport) {
+  switch (choice) {
+    case BackendChoice::kCpu:
+      return jnd::JndBackend::kCpu;
+    case BackendChoice::kAuto:
+      return pvcSupport ? jnd::JndBackend::kOpenCL : jnd::JndBackend::kCpu;
+    default:
+      return jnd::JndBackend::kOpenCL;
+  }
 }
 
 const char* StatusMessage(int status) {
@@ -123,6 +148,17 @@ int PVCVideoFilter::setProperty(const char* key, const char* value, size_t size)
     if (!IsInt32(it->value)) return -1;
     one_model_ = it->value.GetInt();
   }
+  if ((it = doc.FindMember("Backend")) != end) {
+    BackendChoice choice;
+    if (!it->value.IsString() || !ParseBackend(it->value, &choice)) return -1;
+    backend_ = choice;
+  }
+  if ((it = doc.FindMember("CpuThreads")) != end) {
+    if (!IsInt32(it->value)) return -1;
+    const int threads = it->value.GetInt();
+    if (threads < 1 || threads > jnd::kJndCpuMaxThreads) return -1;
+    cpu_threads_ = threads;
+  }
   return 0;
 }
 
@@ -150,7 +186,9 @@ int PVCVideoFilter::setDeviceProfileProperty(const char* key, const char* value,
 int PVCVideoFilter::start(host::ObjectRef<host::FilterControl> control) {
   control_.assign(control.get());
   log(4, kLogStart);
-  std::atomic_store(&worker_, std::make_shared<PvcWorker>());
+  std::atomic_store(&worker_, std::make_shared<PvcWorker>(
+                                  ResolveBackend(backend_.load(), pvc_support_.load()),
+                                  cpu_threads_.load()));
   control.reset();
   return 0;
 }
@@ -164,7 +202,9 @@ int PVCVideoFilter::processFrame(host::ObjectRef<host::HostVideoFrame> input,
                                  host::ObjectRef<host::HostVideoFrame>& output) {
   if (!input) return host::kFrameNotProcessed;
   const std::shared_ptr<PvcWorker> worker = std::atomic_load(&worker_);
-  if (!enabled_.load() || !pvc_support_.load() || !worker || !control_) {
+  // The GPU support gate does not apply to the CPU backend.
+  if (!enabled_.load() || !worker || !control_ ||
+      !(pvc_support_.load() || worker->backend() == jnd::JndBackend::kCpu)) {
     input.reset();
     return host::kFrameNotProcessed;
   }
@@ -188,6 +228,9 @@ int PVCVideoFilter::processFrame(host::ObjectRef<host::HostVideoFrame> input,
     return host::kFrameProcessed;
   }
   log(4, StatusMessage(status));
+  CpuSetup setup;
+  if (status == kWorkerInitialising && worker->takeCpuSetup(&setup))
+    control_->log(4, kLogCpuBackend, setup.path, setup.threads, setup.threads == 1 ? "" : "s");
   input.reset();
   return host::kFrameNotProcessed;
 }

@@ -11,9 +11,37 @@
 
 namespace pvc {
 
+// "pvc_parameter" is a JSON object; its members are applied in this order,
+// and a present member of the wrong type or value answers -1 at once
+// (members before it stay applied):
+//   DevicesId      string: the GPU's name; the built-in table below sets
+//                  PvcSupport and PvcConfig from it
+//   enable_pvc     bool
+//   PvcSupport     bool: the GPU may run the filter
+//   PvcConfig      int32
+//   pvc_one_model  int32: weight set 1..4 (0: the default set)
+//   Backend        "opencl" (default; frames are filtered only when
+//                  PvcSupport allows the GPU), "cpu" (the CPU backend, with
+//                  or without PvcSupport) or "auto" (OpenCL when PvcSupport
+//                  is true, else the CPU)
+//   CpuThreads     int32 1..jnd::kJndCpuMaxThreads (default 1): threads the
+//                  CPU backend splits each frame over, the calling thread
+//                  included (1: no thread is started)
+// Backend and CpuThreads are resolved when start creates the worker; a
+// change takes effect at the next start.
 constexpr const char kPropertyKey[] = "pvc_parameter";
 constexpr const char kDeviceProfileKey[] = "pvc_device_profile";
 constexpr int kDefaultModel = 3;
+
+// The "Backend" member's values.
+enum class BackendChoice { kOpenCL, kCpu, kAuto };
+constexpr const char kBackendOpenCL[] = "opencl";
+constexpr const char kBackendCpu[] = "cpu";
+constexpr const char kBackendAuto[] = "auto";
+constexpr int kDefaultCpuThreads = 1;
+
+// The backend a worker started now runs on.
+jnd::JndBackend ResolveBackend(BackendChoice choice, bool pvcSupport);
 
 // Built-in GPU table: name prefix -> profile text.  13 slots, the last
 // one empty.
@@ -49,6 +77,8 @@ class PVCVideoFilter : public host::RefCounted<host::ExtensionVideoFilter> {
   bool pvcSupport() const { return pvc_support_.load(); }
   int pvcConfig() const { return pvc_config_.load(); }
   int oneModel() const { return one_model_.load(); }
+  BackendChoice backendChoice() const { return backend_.load(); }
+  int cpuThreads() const { return cpu_threads_.load(); }
   const std::string& devicesId() const { return devices_id_; }
   std::shared_ptr<PvcWorker> worker() const { return std::atomic_load(&worker_); }
 
@@ -59,6 +89,8 @@ class PVCVideoFilter : public host::RefCounted<host::ExtensionVideoFilter> {
   std::atomic<int> pvc_config_{0};
   std::atomic<bool> pvc_support_{false};
   std::atomic<int> one_model_{0};
+  std::atomic<BackendChoice> backend_{BackendChoice::kOpenCL};
+  std::atomic<int> cpu_threads_{kDefaultCpuThreads};
   const int default_model_ = kDefaultModel;
   std::string devices_id_;
   // Shared so a frame call in flight keeps the worker it started with when

@@ -5,7 +5,12 @@
 
 namespace pvc {
 
-PvcWorker::PvcWorker() : jnd_context_(std::make_shared<jnd::JndNetContext>()) {}
+PvcWorker::PvcWorker() : PvcWorker(jnd::JndBackend::kOpenCL, 1) {}
+
+PvcWorker::PvcWorker(jnd::JndBackend backend, int cpuThreads)
+    : backend_(backend),
+      cpu_threads_(cpuThreads),
+      jnd_context_(std::make_shared<jnd::JndNetContext>(backend, cpuThreads)) {}
 
 PvcWorker::~PvcWorker() { dropJndContext(); }
 
@@ -17,6 +22,12 @@ bool PvcWorker::isResolutionSupported(int width, int height, int config) {
 
 std::shared_ptr<jnd::JndNetContext> PvcWorker::context() const {
   return std::atomic_load(&jnd_context_);
+}
+
+bool PvcWorker::takeCpuSetup(CpuSetup* setup) {
+  if (!cpu_setup_ready_.exchange(false)) return false;
+  *setup = cpu_setup_;
+  return true;
 }
 
 void PvcWorker::dropJndContext() {
@@ -38,7 +49,13 @@ int PvcWorker::process(const host::FrameDataRecord* record, int modelId) {
       busy_.exchange(false);
       return kWorkerInitialising;
     }
-    if (!context->init(true)) library_error_.exchange(true);
+    if (!context->init(true)) {
+      library_error_.exchange(true);
+    } else if (const jnd::JndFilterCpu* cpu = context->cpuFilter()) {
+      cpu_setup_.path = cpu->path().name;
+      cpu_setup_.threads = cpu->threads();
+      cpu_setup_ready_.exchange(true);
+    }
     initialised_.exchange(true);
     busy_.exchange(false);
     return kWorkerInitialising;

@@ -26,9 +26,20 @@ enum WorkerStatus : int {
 constexpr int kMaxLandscapeWidth = 1280;
 constexpr int kMaxLandscapeHeight = 720;
 
+// What the CPU backend set up when it initialised: its instruction-set
+// path (a static name) and the threads a frame is split over.
+struct CpuSetup {
+  const char* path = nullptr;
+  int threads = 0;
+};
+
 class PvcWorker {
  public:
+  // The OpenCL backend.
   PvcWorker();
+  // The backend the JND network runs on; cpuThreads: how many threads the
+  // CPU backend splits each frame over (1: all on the calling thread).
+  PvcWorker(jnd::JndBackend backend, int cpuThreads);
   virtual ~PvcWorker();
   PvcWorker(const PvcWorker&) = delete;
   PvcWorker& operator=(const PvcWorker&) = delete;
@@ -47,12 +58,23 @@ class PvcWorker {
   bool libraryError() const { return library_error_.load(); }
   bool initialised() const { return initialised_.load(); }
   std::shared_ptr<jnd::JndNetContext> context() const;
+  jnd::JndBackend backend() const { return backend_; }
+  int cpuThreads() const { return cpu_threads_; }
+  // Once after the CPU backend initialised successfully: what it set up;
+  // false otherwise (OpenCL backend, not initialised, failed, or already
+  // taken).
+  bool takeCpuSetup(CpuSetup* setup);
 
  private:
+  const jnd::JndBackend backend_;
+  const int cpu_threads_;
   std::shared_ptr<jnd::JndNetContext> jnd_context_;
   std::atomic<bool> busy_{false};
   std::atomic<bool> library_error_{false};
   std::atomic<bool> initialised_{false};
+  // Written before cpu_setup_ready_ is set; read by whoever clears it.
+  CpuSetup cpu_setup_;
+  std::atomic<bool> cpu_setup_ready_{false};
   // Held (never waited for) by whichever call uses the JND context, so two
   // runs of it never overlap.
   std::mutex context_use_;

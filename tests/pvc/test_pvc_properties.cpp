@@ -68,6 +68,69 @@ INSTANTIATE_TEST_SUITE_P(
         PropertyCase{R"("PvcSupport")", -1, false, 0, true, 0, ""},
         PropertyCase{"null", -1, false, 0, true, 0, ""}));
 
+// "Backend" and "CpuThreads": applied after the other members, in that
+// order, a bad value stopping there; resolved when start creates the
+// worker.  The GPU support gate does not hold frames back from the CPU
+// backend (rows that start OpenCL never reach the worker: no OpenCL here).
+struct BackendCase {
+  const char* value;
+  int result;
+  pvc::BackendChoice choice;
+  int threads;
+  jnd::JndBackend started;
+  int framesRead;  // of one frame fed after start
+};
+
+class PvcBackend : public ::testing::TestWithParam<BackendCase> {};
+
+TEST_P(PvcBackend, ParsedThenResolvedAtStart) {
+  const BackendCase c = GetParam();
+  PVCVideoFilter f;
+  EXPECT_EQ(f.setProperty("pvc_parameter", c.value, std::strlen(c.value) + 1), c.result) << c.value;
+  EXPECT_EQ(f.backendChoice(), c.choice) << c.value;
+  EXPECT_EQ(f.cpuThreads(), c.threads) << c.value;
+  testutil::RecordingControl control;
+  f.start(host::ObjectRef<host::FilterControl>(&control));
+  const char* later = R"({"Backend":"auto","CpuThreads":5})";  // waits for the next start
+  ASSERT_EQ(f.setProperty("pvc_parameter", later, std::strlen(later) + 1), 0);
+  EXPECT_EQ(f.worker()->backend(), c.started) << c.value;
+  EXPECT_EQ(f.worker()->cpuThreads(), c.threads) << c.value;
+  testutil::PlaneFrame frame(64, 32);
+  host::ObjectRef<host::HostVideoFrame> out;
+  EXPECT_EQ(f.processFrame(host::ObjectRef<host::HostVideoFrame>(&frame), out), 1);
+  EXPECT_EQ(frame.dataCalls.load(), c.framesRead) << c.value;
+}
+
+using pvc::BackendChoice;
+constexpr jnd::JndBackend kCl = jnd::JndBackend::kOpenCL, kCpu = jnd::JndBackend::kCpu;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PvcBackend,
+    ::testing::Values(
+        BackendCase{"{}", 0, BackendChoice::kOpenCL, 1, kCl, 0},
+        BackendCase{R"({"Backend":"opencl","CpuThreads":2})", 0, BackendChoice::kOpenCL, 2, kCl, 0},
+        BackendCase{R"({"Backend":"cpu"})", 0, BackendChoice::kCpu, 1, kCpu, 1},
+        BackendCase{R"({"CpuThreads":64,"Backend":"cpu","enable_pvc":false})", 0, BackendChoice::kCpu,
+                    64, kCpu, 0},
+        BackendCase{R"({"Backend":"auto","CpuThreads":2})", 0, BackendChoice::kAuto, 2, kCpu, 1},
+        BackendCase{R"({"Backend":"auto","DevicesId":"Intel(R) HD Graphics 620"})", 0,
+                    BackendChoice::kAuto, 1, kCpu, 1},
+        BackendCase{R"({"Backend":"auto","DevicesId":"NVIDIA GeForce RTX 2070","enable_pvc":false})",
+                    0, BackendChoice::kAuto, 1, kCl, 0},
+        BackendCase{R"({"Backend":1})", -1, BackendChoice::kOpenCL, 1, kCl, 0},
+        BackendCase{R"({"Backend":"gpu"})", -1, BackendChoice::kOpenCL, 1, kCl, 0},
+        BackendCase{R"({"Backend":"CPU"})", -1, BackendChoice::kOpenCL, 1, kCl, 0},
+        BackendCase{R"({"Backend":null})", -1, BackendChoice::kOpenCL, 1, kCl, 0},
+        BackendCase{R"({"CpuThreads":"2"})", -1, BackendChoice::kOpenCL, 1, kCl, 0},
+        BackendCase{R"({"CpuThreads":0})", -1, BackendChoice::kOpenCL, 1, kCl, 0},
+        BackendCase{R"({"CpuThreads":65})", -1, BackendChoice::kOpenCL, 1, kCl, 0},
+        BackendCase{R"({"CpuThreads":1.5})", -1, BackendChoice::kOpenCL, 1, kCl, 0},
+        BackendCase{R"({"CpuThreads":4294967298})", -1, BackendChoice::kOpenCL, 1, kCl, 0},
+        BackendCase{R"({"Backend":"cpu","CpuThreads":0})", -1, BackendChoice::kCpu, 1, kCpu, 1},
+        BackendCase{R"({"CpuThreads":3,"Backend":"x","enable_pvc":false})", -1,
+                    BackendChoice::kOpenCL, 1, kCl, 0},
+        BackendCase{R"({"pvc_one_model":"2","Backend":"cpu"})", -1, BackendChoice::kOpenCL, 1, kCl,
+                    0}));
+
 TEST(PvcPropertyKeys, OnlyPvcParameterIsHandled) {
   PVCVideoFilter f;
   const char* profile = "{\"PvcSupport\":true, \"PvcConfig\":33554432}";

@@ -1,7 +1,8 @@
 // exthost with the perceptual filter on real video: on a GPU (this
-// machine's device presented by the persona) the first two frames pass
-// unchanged and every later one is filtered like the reference network;
-// oversized frames and machines without a GPU pass everything unchanged.
+// machine's device presented by the persona) or, without one, on the CPU
+// backend, the first two frames pass unchanged and every later one is
+// filtered like the reference network; oversized frames pass unchanged, and
+// so does everything on OpenCL without a GPU.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,16 +57,10 @@ std::vector<std::string> Frames(const std::string& y4m, size_t frame_bytes) {
   return frames;
 }
 
-TEST_F(ExtHostPvc, FiltersRealVideoFromTheThirdFrameOnAGpu) {
-  const int w = 1280, h = 720, n = 4;
-  const std::string in = Clip("1280x720", n), out = in + ".out";
-  std::string err;
-  ASSERT_EQ(Shell(kBin + "/exthost --ext pvc --persona nvidia --quiet -i " + in + " -o " + out, &err), 0)
-      << err;
-  EXPECT_NE(err.find("processed:          2 (result 0)"), std::string::npos) << err;
-  EXPECT_NE(err.find("init PVC with async worker."), std::string::npos) << err;
-  EXPECT_NE(err.find("PVC params changed, do warm up."), std::string::npos) << err;
-
+// The first two frames unchanged, every later one filtered with weight set
+// 3 like the reference network, chroma untouched everywhere.
+void ExpectFilteredFromTheThirdFrame(const std::string& in, const std::string& out, int w, int h,
+                                     int n) {
   const size_t luma = static_cast<size_t>(w) * h, bytes = luma * 3 / 2;
   const std::vector<std::string> src = Frames(ReadFile(in), bytes);
   const std::vector<std::string> dst = Frames(ReadFile(out), bytes);
@@ -91,6 +86,18 @@ TEST_F(ExtHostPvc, FiltersRealVideoFromTheThirdFrameOnAGpu) {
   }
 }
 
+TEST_F(ExtHostPvc, FiltersRealVideoFromTheThirdFrameOnAGpu) {
+  const int w = 1280, h = 720, n = 4;
+  const std::string in = Clip("1280x720", n), out = in + ".out";
+  std::string err;
+  ASSERT_EQ(Shell(kBin + "/exthost --ext pvc --persona nvidia --quiet -i " + in + " -o " + out, &err), 0)
+      << err;
+  EXPECT_NE(err.find("processed:          2 (result 0)"), std::string::npos) << err;
+  EXPECT_NE(err.find("init PVC with async worker."), std::string::npos) << err;
+  EXPECT_NE(err.find("PVC params changed, do warm up."), std::string::npos) << err;
+  ExpectFilteredFromTheThirdFrame(in, out, w, h, n);
+}
+
 TEST_F(ExtHostPvc, OversizedFramesPassUnchanged) {
   const std::string in = Clip("1920x1080", 3), out = in + ".out";
   std::string err;
@@ -100,13 +107,79 @@ TEST_F(ExtHostPvc, OversizedFramesPassUnchanged) {
   EXPECT_NE(err.find("passed through:     3"), std::string::npos) << err;
 }
 
-TEST_F(ExtHostPvc, WithoutAGpuEveryFramePassesAndTheErrorIsCounted) {
-  const std::string in = Clip("640x360", 4), out = in + ".out";
+// --backend and --threads: where each run goes, what it says, and how bad
+// values are refused.
+struct BackendRun {
+  const char* options;
+  int exitCode;
+  bool filtered;      // frames 3 and 4 filtered, else every frame unchanged
+  const char* says[3];  // texts on standard error
+};
+
+class ExtHostPvcBackend : public ExtHostPvc, public ::testing::WithParamInterface<BackendRun> {};
+
+TEST_P(ExtHostPvcBackend, RunsWhereItSays) {
+  const BackendRun& r = GetParam();
+  const int w = 640, h = 360, n = 4;
+  const std::string in = Clip("640x360", n), out = in + ".out";
+  std::remove(out.c_str());
   std::string err;
-  ASSERT_EQ(Shell(kBin + "/exthost --ext pvc --quiet -i " + in + " -o " + out, &err), 0) << err;
-  EXPECT_EQ(ReadFile(out), ReadFile(in));
-  EXPECT_NE(err.find("no OpenCL GPU device found"), std::string::npos) << err;
-  EXPECT_NE(err.find("     3  pvc: PVC library error, skip."), std::string::npos) << err;
+  ASSERT_EQ(Shell(kBin + "/exthost --ext pvc --quiet " + r.options + " -i " + in + " -o " + out, &err),
+            r.exitCode)
+      << r.options << "\n" << err;
+  for (const char* text : r.says) {
+    if (text == nullptr) continue;
+    EXPECT_NE(err.find(text), std::string::npos) << r.options << ": " << text << "\n" << err;
+  }
+  if (r.exitCode != 0) {
+    EXPECT_FALSE(std::ifstream(out).good()) << r.options;
+  } else if (r.filtered) {
+    EXPECT_NE(err.find("processed:          2 (result 0)"), std::string::npos) << err;
+    ExpectFilteredFromTheThirdFrame(in, out, w, h, n);
+  } else {
+    EXPECT_EQ(ReadFile(out), ReadFile(in)) << r.options;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ExtHostPvcBackend,
+    ::testing::Values(
+        // No GPU, default backend: the CPU, one thread per core.
+        BackendRun{"", 0, true,
+                   {"exthost: pvc on the CPU (no OpenCL GPU device found), ",
+                    "  backend:            CPU, ", "     1  pvc: JND on the CPU, path "}},
+        BackendRun{"--backend cpu --threads 2", 0, true,
+                   {"exthost: pvc on the CPU (--backend cpu), 2 threads\n",
+                    "  backend:            CPU, 2 threads (--backend cpu)\n", ", 2 threads\n"}},
+        BackendRun{"--persona nvidia --backend cpu --threads 1", 0, true,
+                   {"pvc on the CPU (--backend cpu), 1 thread\n", ", 1 thread\n", nullptr}},
+        BackendRun{"--persona nvidia", 0, true,
+                   {"exthost: pvc on OpenCL (an OpenCL GPU found), GPU \"NVIDIA GeForce RTX 2070\"",
+                    "  backend:            OpenCL (GPU \"NVIDIA GeForce RTX 2070\")", nullptr}},
+        // OpenCL without a GPU: the library error on every frame after the first.
+        BackendRun{"--backend opencl", 0, false,
+                   {"no OpenCL GPU device found", "     3  pvc: PVC library error, skip.",
+                    "  backend:            OpenCL (no OpenCL GPU device found)"}},
+        BackendRun{"--backend gpu", 1, false,
+                   {"exthost: --backend needs auto, opencl or cpu, got \"gpu\"\n", nullptr, nullptr}},
+        BackendRun{"--threads 0", 1, false,
+                   {"exthost: --threads needs a count from 1 to 64, got \"0\"\n", nullptr, nullptr}},
+        BackendRun{"--threads 65", 1, false, {"--threads needs a count from 1 to 64, got \"65\"", nullptr, nullptr}},
+        BackendRun{"--threads 1.5", 1, false, {"--threads needs a count from 1 to 64, got \"1.5\"", nullptr, nullptr}},
+        BackendRun{"--threads two", 1, false, {"--threads needs a count from 1 to 64, got \"two\"", nullptr, nullptr}}));
+
+TEST_F(ExtHostPvc, CpuOutputDoesNotDependOnTheThreads) {
+  const std::string in = Clip("640x360", 4);
+  std::string err;
+  for (const char* threads : {"1", "2"}) {
+    ASSERT_EQ(Shell(kBin + "/exthost --ext pvc --quiet --backend cpu --threads " + threads + " -i " + in +
+                        " -o " + in + ".t" + threads,
+                    &err),
+              0)
+        << err;
+  }
+  EXPECT_EQ(ReadFile(in + ".t2"), ReadFile(in + ".t1"));
+  EXPECT_NE(ReadFile(in + ".t1"), ReadFile(in));
 }
 
 }  // namespace

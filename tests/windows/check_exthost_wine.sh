@@ -2,9 +2,10 @@
 # exthost.exe under Wine, end to end:
 #   - the fisheye extension passes a clip through byte for byte, from a
 #     file and through standard input and output (binary streams);
-#   - the perceptual filter without any OpenCL library (Wine's OpenCL
-#     bridge switched off) tries "OpenCL.dll", then the System32 path, and
-#     passes every frame through unchanged with the library-error status.
+#   - the perceptual filter on OpenCL (--backend opencl) without any OpenCL
+#     library (Wine's OpenCL bridge switched off) tries "OpenCL.dll", then
+#     the System32 path, and passes every frame through unchanged with the
+#     library-error status.
 # usage: check_exthost_wine.sh RUNNER PREFIX BINDIR WORKDIR
 set -u
 run=$1
@@ -34,7 +35,7 @@ cmp -s "$clip" "$work/fisheye.y4m" || fail "fisheye output differs from its inpu
   fail "exthost --ext fisheye -i - -o - exited $?"
 cmp -s "$clip" "$work/piped.y4m" || fail "fisheye output differs from its input (standard streams)"
 
-WINEDLLOVERRIDES="opencl=d" "$run" "$prefix" "$bin/exthost.exe" --ext pvc -i "$clip" \
+WINEDLLOVERRIDES="opencl=d" "$run" "$prefix" "$bin/exthost.exe" --ext pvc --backend opencl -i "$clip" \
   -o "$work/pvc.y4m" --log "$work/pvc.log" >"$work/pvc.out" 2>"$work/pvc.err"
 rc=$?
 [ $rc -eq 0 ] || fail "exthost --ext pvc exited $rc: $(cat "$work/pvc.err")"

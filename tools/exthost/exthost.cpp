@@ -10,10 +10,12 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "hoststub/oxrin_host.h"
+#include "jnd/jnd_filter_cpu.h"
 #include "platform/platform.h"
 #include "tools/exthost/builtin_clip.h"
 #include "tools/exthost/gpu_probe.h"
@@ -49,6 +51,11 @@ constexpr char kUsage[] =
     "  --quiet             no progress line, no OpenCL progress lines\n"
     "\n"
     "pvc only:\n"
+    "  --backend B         auto (default): OpenCL when OpenCL finds a GPU, else\n"
+    "                      the CPU; opencl: always OpenCL (without a GPU every\n"
+    "                      frame passes through); cpu: always the CPU\n"
+    "  --threads N         threads of the CPU backend, 1..64 (default: the\n"
+    "                      number of cores)\n"
     "  --persona NAME      run on this machine's OpenCL device presented as the\n"
     "                      GPU NAME (nvidia, intel, amd, arm, qualcomm,\n"
     "                      imagination, apple, or persona fields); test use\n"
@@ -56,12 +63,33 @@ constexpr char kUsage[] =
     "  --compare FILE.png  write input luma, output luma and the amplified\n"
     "                      difference of one frame side by side\n"
     "  --compare-frame K   the frame for --compare (1-based; default 3)\n"
-    "  By default pvc gets pvc_parameter={\"DevicesId\":\"<first OpenCL GPU>\"}\n"
-    "  as a host would pass it; --property pvc_parameter=... is applied after.\n"
+    "  On OpenCL pvc gets pvc_parameter={\"DevicesId\":\"<first OpenCL GPU>\",\n"
+    "  \"Backend\":\"opencl\"} as a host would pass it, on the CPU\n"
+    "  {\"Backend\":\"cpu\",\"CpuThreads\":N}; --property pvc_parameter=... is\n"
+    "  applied after.\n"
     "  -h, --help          this text\n"
     "\n"
     "Exit status: 0 done, 1 bad command line, 2 bad input stream,\n"
     "3 extension failed to load or rejected a property, 4 cannot write output.\n";
+
+static_assert(jnd::kJndCpuMaxThreads == 64, "the usage text gives --threads as 1..64");
+
+// pvc backends as --backend names them (the filter's "Backend" values).
+constexpr char kBackendAuto[] = "auto";
+constexpr char kBackendOpenCl[] = "opencl";
+constexpr char kBackendCpu[] = "cpu";
+constexpr char kErrBackend[] = "exthost: --backend needs auto, opencl or cpu, got \"%s\"\n";
+constexpr char kErrThreads[] = "exthost: --threads needs a count from 1 to %d, got \"%s\"\n";
+// Which backend pvc runs on and why, on standard error and in the summary.
+constexpr char kMsgOnCpu[] = "exthost: pvc on the CPU (%s), %d thread%s\n";
+constexpr char kMsgOnOpenCl[] = "exthost: pvc on OpenCL (%s), GPU \"%s\"\n";
+constexpr char kMsgOpenClWithoutGpu[] =
+    "exthost: pvc on OpenCL (%s), but %s: the filter will report a library error and pass "
+    "every frame through unfiltered\n";
+constexpr char kWhyBackendOption[] = "--backend %s";
+constexpr char kWhyGpuFound[] = "an OpenCL GPU found";
+constexpr char kSummaryOnCpu[] = "  backend:            CPU, %d thread%s (%s)\n";
+constexpr char kSummaryOnOpenCl[] = "  backend:            OpenCL (%s)\n";
 
 struct Options {
   std::string ext;
@@ -72,6 +100,8 @@ struct Options {
   std::string logPath;
   bool quiet = false;
   std::string persona;
+  std::string backend = kBackendAuto;
+  int threads = 0;  // 0: the number of cores
   int model = 0;
   std::string comparePath;
   long compareFrame = 3;
@@ -122,6 +152,21 @@ int ParseArgs(int argc, char** argv, Options* o) {
       o->quiet = true;
     } else if (a == "--persona") {
       if (!value(&o->persona)) return kExitUsage;
+    } else if (a == "--backend") {
+      if (!value(&o->backend)) return kExitUsage;
+      if (o->backend != kBackendAuto && o->backend != kBackendOpenCl && o->backend != kBackendCpu) {
+        std::fprintf(stderr, kErrBackend, o->backend.c_str());
+        return kExitUsage;
+      }
+    } else if (a == "--threads") {
+      if (!value(&v)) return kExitUsage;
+      char* end = nullptr;
+      const long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || n < 1 || n > jnd::kJndCpuMaxThreads) {
+        std::fprintf(stderr, kErrThreads, jnd::kJndCpuMaxThreads, v.c_str());
+        return kExitUsage;
+      }
+      o->threads = static_cast<int>(n);
     } else if (a == "--model") {
       if (!value(&v)) return kExitUsage;
       char* end = nullptr;
@@ -213,6 +258,60 @@ void OnFilterLog(void* ctx, int level, const char* text) {
   LogState* s = static_cast<LogState*>(ctx);
   if (s->file) std::fprintf(s->file, "%d %s\n", level, text);
   if (level == 4) ++s->level4Counts[text];
+}
+
+// The CPU backend's threads when --threads is not given: one per core.
+int DefaultCpuThreads() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return static_cast<int>(std::max(1u, std::min(cores, static_cast<unsigned>(jnd::kJndCpuMaxThreads))));
+}
+
+// Where pvc runs, as exthost decided it.
+struct PvcBackend {
+  bool cpu = false;
+  int threads = 1;
+  std::string gpu;    // OpenCL: the GPU's name, "" when none was found
+  std::string noGpu;  // why OpenCL found no GPU
+  std::string why;    // why this backend
+};
+
+// Decides the backend from --backend and what OpenCL finds; the CPU
+// backend never asks OpenCL.
+PvcBackend ChoosePvcBackend(const Options& o) {
+  PvcBackend b;
+  b.threads = o.threads > 0 ? o.threads : DefaultCpuThreads();
+  char option[64];
+  std::snprintf(option, sizeof option, kWhyBackendOption, o.backend.c_str());
+  if (o.backend == kBackendCpu) {
+    b.cpu = true;
+    b.why = option;
+    return b;
+  }
+  b.gpu = exthost::FirstOpenClGpuName(&b.noGpu);
+  if (o.backend == kBackendOpenCl) {
+    b.why = option;
+  } else if (b.gpu.empty()) {
+    b.cpu = true;
+    b.why = b.noGpu;
+  } else {
+    b.why = kWhyGpuFound;
+  }
+  return b;
+}
+
+// The pvc_parameter value a host passes for the chosen backend.
+std::string PvcParameter(const PvcBackend& b, const Options& o) {
+  std::string value;
+  if (b.cpu) {
+    value = std::string("{\"Backend\":\"") + kBackendCpu + "\",\"CpuThreads\":" + std::to_string(b.threads);
+  } else {
+    // What a host passes: the name of the user's GPU.
+    value = "{\"DevicesId\":" + JsonString(b.gpu) + ",\"Backend\":\"" + kBackendOpenCl + "\"";
+    if (b.gpu.empty()) value += ",\"PvcSupport\":true";
+    if (o.threads > 0) value += ",\"CpuThreads\":" + std::to_string(o.threads);
+  }
+  if (o.model > 0) value += ",\"pvc_one_model\":" + std::to_string(o.model);
+  return value + "}";
 }
 
 double Percentile(std::vector<double> v, double p) {
@@ -359,21 +458,18 @@ int main(int argc, char** argv) {
                    [](const auto& p) { return p.first == "fishCorrection"; })) {
     properties.insert(properties.begin(), {"fishCorrection", "{\"enable\":1}"});
   }
+  PvcBackend pvc_backend;
   if (is_pvc) {
-    // What a host passes: the name of the user's GPU.
-    std::string why;
-    const std::string gpu = exthost::FirstOpenClGpuName(&why);
-    std::string value = "{\"DevicesId\":" + JsonString(gpu);
-    if (gpu.empty()) {
-      std::fprintf(stderr, "exthost: %s: the filter will report a library error and pass every "
-                   "frame through unfiltered\n", why.c_str());
-      value += ",\"PvcSupport\":true";
+    pvc_backend = ChoosePvcBackend(opt);
+    const PvcBackend& b = pvc_backend;
+    if (b.cpu) {
+      std::fprintf(stderr, kMsgOnCpu, b.why.c_str(), b.threads, b.threads == 1 ? "" : "s");
+    } else if (b.gpu.empty()) {
+      std::fprintf(stderr, kMsgOpenClWithoutGpu, b.why.c_str(), b.noGpu.c_str());
     } else {
-      std::fprintf(stderr, "exthost: OpenCL GPU \"%s\"\n", gpu.c_str());
+      std::fprintf(stderr, kMsgOnOpenCl, b.why.c_str(), b.gpu.c_str());
     }
-    if (opt.model > 0) value += ",\"pvc_one_model\":" + std::to_string(opt.model);
-    value += "}";
-    properties.insert(properties.begin(), {"pvc_parameter", value});
+    properties.insert(properties.begin(), {"pvc_parameter", PvcParameter(b, opt)});
   }
   for (const auto& p : properties) {
     const int rc = filter->setProperty(p.first.c_str(), p.second.c_str(), p.second.size());
@@ -492,6 +588,14 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "  processed:          %ld (result 0)\n", processed);
   std::fprintf(stderr, "  passed through:     %ld (result 1: %ld, result 2: %ld)\n",
                not_processed + no_input, not_processed, no_input);
+  if (is_pvc && pvc_backend.cpu) {
+    std::fprintf(stderr, kSummaryOnCpu, pvc_backend.threads, pvc_backend.threads == 1 ? "" : "s",
+                 pvc_backend.why.c_str());
+  } else if (is_pvc) {
+    const std::string what =
+        pvc_backend.gpu.empty() ? pvc_backend.noGpu : "GPU \"" + pvc_backend.gpu + "\"";
+    std::fprintf(stderr, kSummaryOnOpenCl, what.c_str());
+  }
   if (!log_state.level4Counts.empty()) {
     std::fprintf(stderr, "  host log, level 4:\n");
     for (const auto& kv : log_state.level4Counts)

@@ -5,7 +5,13 @@
 // results and level-4 texts seen, and the resident memory and live OpenCL
 // objects (counted by the device persona) at the start and the end.
 //
-//   soak [--frames N] [--segment N] [--persona NAME] [--seed N] [--quiet]
+//   soak [--backend opencl|cpu] [--frames N] [--segment N] [--persona NAME] [--seed N] [--quiet]
+//
+// --backend opencl (the default) runs on the device persona's GPU.  With
+// --backend cpu the filter runs on its CPU backend, each start alternating
+// between 1 and 2 threads; no persona and no OpenCL library are loaded
+// (an OpenCL library found loaded at the end gives status 2), and only the
+// resident memory is judged (live OpenCL objects are not reported).
 //
 // Exit status: 0 clean; 1 bad command line; 2 a frame came back with a
 // result or a level-4 text outside the allowed set, a frame was handed on
@@ -42,6 +48,15 @@ const Size kSizes[] = {{64, 36}, {96, 54}, {160, 90}, {320, 180}, {36, 64}, {128
 // set-up and warm-up of each start and each new geometry or model.
 const char* const kAllowedLevel4[] = {"pvc: PVCVideoFilter start", "init PVC with async worker.",
                                       "PVC params changed, do warm up."};
+// The CPU backend's set-up line begins with this (path and threads follow).
+constexpr char kCpuSetUpLevel4[] = "pvc: JND on the CPU, path ";
+
+constexpr char kUsage[] =
+    "usage: soak [--backend opencl|cpu] [--frames N] [--segment N] [--persona NAME] [--seed N] "
+    "[--quiet]\n";
+constexpr char kOpenClLibrary[] = "libOpenCL.so.1";
+constexpr char kCpuThreadStarts[] = "soak: CPU backend, %ld starts with 1 thread, %ld with 2\n";
+constexpr char kCpuLoadedOpenCl[] = "soak: the CPU backend loaded %s\n";
 
 constexpr int kSizeCount = sizeof kSizes / sizeof kSizes[0];
 
@@ -78,6 +93,7 @@ void OnLog(void* ctx, int level, const char* text) {
 }
 
 struct Options {
+  bool cpu = false;
   long frames = 20000;
   long segment = 300;
   std::string persona = "nvidia";
@@ -94,7 +110,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       return true;
     };
     std::string v;
-    if (a == "--frames" && next(&v)) o->frames = std::atol(v.c_str());
+    if (a == "--backend" && next(&v) && (v == "opencl" || v == "cpu")) o->cpu = v == "cpu";
+    else if (a == "--frames" && next(&v)) o->frames = std::atol(v.c_str());
     else if (a == "--segment" && next(&v)) o->segment = std::atol(v.c_str());
     else if (a == "--persona" && next(&v)) o->persona = v;
     else if (a == "--seed" && next(&v)) o->seed = static_cast<unsigned>(std::atol(v.c_str()));
@@ -118,7 +135,7 @@ struct Rng {
 int main(int argc, char** argv) {
   Options opt;
   if (!ParseOptions(argc, argv, &opt)) {
-    std::fprintf(stderr, "usage: soak [--frames N] [--segment N] [--persona NAME] [--seed N] [--quiet]\n");
+    std::fputs(kUsage, stderr);
     return kExitUsage;
   }
   // The filter's progress lines go to standard output; keep them out.
@@ -131,15 +148,19 @@ int main(int argc, char** argv) {
   const std::string dir = ExecutableDir();
   std::string error;
   const std::string personaPath = dir + "/../persona/libOpenCL.so.1";
-  if (!exthost::LoadPersona(opt.persona, personaPath, &error)) {
-    std::fprintf(stderr, "soak: %s\n", error.c_str());
-    return kExitLoad;
-  }
-  void* persona = dlopen(personaPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
-  auto liveObjects = reinterpret_cast<persona_counter_fn>(persona ? dlsym(persona, "persona_live_objects") : nullptr);
-  if (liveObjects == nullptr) {
-    std::fprintf(stderr, "soak: the persona library has no object counter\n");
-    return kExitLoad;
+  // On the CPU no OpenCL object can exist: the count stays 0.
+  persona_counter_fn liveObjects = [] { return 0L; };
+  if (!opt.cpu) {
+    if (!exthost::LoadPersona(opt.persona, personaPath, &error)) {
+      std::fprintf(stderr, "soak: %s\n", error.c_str());
+      return kExitLoad;
+    }
+    void* persona = dlopen(personaPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    liveObjects = reinterpret_cast<persona_counter_fn>(persona ? dlsym(persona, "persona_live_objects") : nullptr);
+    if (liveObjects == nullptr) {
+      std::fprintf(stderr, "soak: the persona library has no object counter\n");
+      return kExitLoad;
+    }
   }
   oxhost::LoadedExtension ext;
   if (!oxhost::LoadExtension(dir + "/../lib/libpercept_ext.so", &ext, &error, /*keep_mapped=*/true)) {
@@ -147,23 +168,38 @@ int main(int argc, char** argv) {
     return kExitLoad;
   }
   ext.provider->setExtensionControl(oxhost::Host::instance().control());
-  std::string why;
-  const std::string gpu = exthost::FirstOpenClGpuName(&why);
-  if (gpu.empty()) {
-    std::fprintf(stderr, "soak: no OpenCL GPU: %s\n", why.c_str());
-    return kExitLoad;
+  std::string why, gpu;
+  if (!opt.cpu) {
+    gpu = exthost::FirstOpenClGpuName(&why);
+    if (gpu.empty()) {
+      std::fprintf(stderr, "soak: no OpenCL GPU: %s\n", why.c_str());
+      return kExitLoad;
+    }
   }
 
   LogCounts logs;
   oxhost::Ref<oxhost::FilterControl> control = oxhost::FilterControl::Create();
   control->setLogSink(&OnLog, &logs);
   oxhost::Ref<oxhost::VideoFilter> filter;
+  long starts = 0;
   auto createFilter = [&]() {
     filter.reset();
     ext.provider->createVideoFilter(filter, "pvc");
     if (!filter) return false;
-    const std::string v = "{\"DevicesId\":\"" + gpu + "\"}";
+    const std::string v = opt.cpu ? "{\"Backend\":\"cpu\"}" : "{\"DevicesId\":\"" + gpu + "\"}";
     return filter->setProperty("pvc_parameter", v.c_str(), v.size() + 1) == 0;
+  };
+  // Threads are taken at start: the CPU backend alternates 1 and 2.
+  long threadStarts[2] = {0, 0};
+  auto startFilter = [&]() {
+    if (opt.cpu) {
+      const int threads = 1 + static_cast<int>(starts % 2);
+      ++threadStarts[threads - 1];
+      const std::string v = "{\"CpuThreads\":" + std::to_string(threads) + "}";
+      filter->setProperty("pvc_parameter", v.c_str(), v.size() + 1);
+    }
+    filter->start(oxhost::Given<oxhost::FilterControl>(control.get()));
+    ++starts;
   };
   if (!createFilter()) {
     std::fprintf(stderr, "soak: the provider did not create the filter \"pvc\"\n");
@@ -173,7 +209,7 @@ int main(int argc, char** argv) {
   const long liveIdle = liveObjects();
   long rssFirst = -1, liveFirst = -1, rssBase = -1, liveBase = -1, rssPeak = 0;
   long results[3] = {0, 0, 0}, otherResults = 0, torn = 0, keptRefs = 0;
-  long starts = 0, stops = 0, newFilters = 0, segments = 0;
+  long stops = 0, newFilters = 0, segments = 0;
   Rng rng{opt.seed};
   std::vector<uint8_t> picture;
   Size size = kSizes[0];
@@ -190,8 +226,7 @@ int main(int argc, char** argv) {
   const bool judgeMemory = baselineAt < opt.frames;
   if (!judgeMemory) baselineAt = firstAt;
 
-  filter->start(oxhost::Given<oxhost::FilterControl>(control.get()));
-  ++starts;
+  startFilter();
   while (frame < opt.frames) {
     if (frame % opt.segment == 0 && frame > 0) {
       ++segments;
@@ -204,16 +239,14 @@ int main(int argc, char** argv) {
       if (what == 0) {
         filter->stop();
         ++stops;
-        filter->start(oxhost::Given<oxhost::FilterControl>(control.get()));
-        ++starts;
+        startFilter();
       } else if (what == 1) {
         filter->stop();
         ++stops;
         createFilter();
         ++newFilters;
         filter->setProperty("pvc_parameter", v.c_str(), v.size() + 1);
-        filter->start(oxhost::Given<oxhost::FilterControl>(control.get()));
-        ++starts;
+        startFilter();
       }
     }
     // The measurement points fall on the same kind of frame: a filtered
@@ -270,9 +303,16 @@ int main(int argc, char** argv) {
                segments + 1, starts, stops, newFilters);
   std::fprintf(stderr, "soak: results 0 (filtered) %ld, 1 (passed on) %ld, 2 %ld, other %ld\n", results[0],
                results[1], results[2], otherResults);
-  bool statusOk = otherResults == 0 && results[2] == 0 && torn == 0 && keptRefs == 0;
+  if (opt.cpu)
+    std::fprintf(stderr, kCpuThreadStarts, threadStarts[0], threadStarts[1]);
+  // A soak that filtered nothing has not exercised the filter.
+  bool statusOk = results[0] > 0 && otherResults == 0 && results[2] == 0 && torn == 0 && keptRefs == 0;
+  if (opt.cpu && dlopen(kOpenClLibrary, RTLD_NOW | RTLD_NOLOAD) != nullptr) {
+    std::fprintf(stderr, kCpuLoadedOpenCl, kOpenClLibrary);
+    statusOk = false;
+  }
   for (const auto& kv : logs.level4) {
-    bool allowed = false;
+    bool allowed = opt.cpu && kv.first.rfind(kCpuSetUpLevel4, 0) == 0;
     for (const char* a : kAllowedLevel4) allowed |= kv.first == a;
     statusOk &= allowed;
     std::fprintf(stderr, "soak: level 4 %-40s %ld%s\n", ("\"" + kv.first + "\"").c_str(), kv.second,
@@ -281,10 +321,12 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "soak: frames handed on half-written %ld, frame references kept %ld\n", torn, keptRefs);
   std::fprintf(stderr, "soak: RSS %ld kB after %ld frames, %ld kB after %ld frames (baseline), %ld kB at the end (peak %ld kB)\n",
                rssFirst, firstAt, rssBase, baselineAt, rssLast, rssPeak);
-  std::fprintf(stderr,
-               "soak: live OpenCL objects %ld before start, %ld after %ld frames, %ld after %ld frames, "
-               "%ld at the end, %ld after stop, %ld with the filter gone\n",
-               liveIdle, liveFirst, firstAt, liveBase, baselineAt, liveLast, liveStopped, liveGone);
+  if (!opt.cpu) {
+    std::fprintf(stderr,
+                 "soak: live OpenCL objects %ld before start, %ld after %ld frames, %ld after %ld frames, "
+                 "%ld at the end, %ld after stop, %ld with the filter gone\n",
+                 liveIdle, liveFirst, firstAt, liveBase, baselineAt, liveLast, liveStopped, liveGone);
+  }
   if (!judgeMemory) std::fprintf(stderr, "soak: too short to judge memory growth (every size once first)\n");
   oxhost::UnloadExtension(&ext);
 
