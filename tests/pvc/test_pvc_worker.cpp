@@ -166,11 +166,12 @@ TEST_F(PvcWorkerOnDevice, PerFrameFaultAnswersMinusSixAndLeavesThePlane) {
   EXPECT_EQ(faults_hit, 4);
 }
 
-TEST_F(PvcWorkerOnDevice, FramePathAllocatesNothingAfterWarmUp) {
-  if (!gpu()) GTEST_SKIP() << "needs a GPU persona";
+// Starts a filter with `property`, runs two frames (set-up and warm-up),
+// then counts the allocations of four filtered frames.
+long FramePathAllocations(const char* property) {
   pvc::PVCVideoFilter f;
   testutil::RecordingControl control;
-  ASSERT_EQ(f.setProperty("pvc_parameter", R"({"PvcSupport":true})", 20), 0);
+  EXPECT_EQ(f.setProperty("pvc_parameter", property, 0), 0);
   f.start(host::ObjectRef<host::FilterControl>(&control));
   testutil::PlaneFrame frame(128, 64);
   frame.plane() = Texture(128, 64, 8);
@@ -189,8 +190,19 @@ TEST_F(PvcWorkerOnDevice, FramePathAllocatesNothingAfterWarmUp) {
   quiet.Finish();
   EXPECT_EQ(results[0], 1);
   EXPECT_EQ(results[1], 1);
-  for (int i = 2; i < 6; ++i) EXPECT_EQ(results[i], 0);
-  EXPECT_EQ(g_allocations.load(), 0);
+  for (int i = 2; i < 6; ++i) EXPECT_EQ(results[i], 0) << property;
+  return g_allocations.load();
+}
+
+TEST_F(PvcWorkerOnDevice, FramePathAllocatesNothingAfterWarmUp) {
+  if (!gpu()) GTEST_SKIP() << "needs a GPU persona";
+  EXPECT_EQ(FramePathAllocations(R"({"PvcSupport":true})"), 0);
+}
+
+// On the calling thread and split over a pool alike.
+TEST_F(PvcWorkerOnDevice, CpuFramePathAllocatesNothingAfterWarmUp) {
+  EXPECT_EQ(FramePathAllocations(R"({"Backend":"cpu"})"), 0);
+  EXPECT_EQ(FramePathAllocations(R"({"Backend":"cpu","CpuThreads":3})"), 0);
 }
 
 TEST_F(PvcWorkerOnDevice, OverlappingCallsNeverTearAFrame) {
