@@ -59,7 +59,9 @@ std::vector<uint8_t> Filter(const JndWeightSetData& set, const jnd::JndCpuKernel
   std::vector<uint8_t> out(in.size(), 0xA5);
   uint8_t* dst = inPlace ? src.data() : out.data();
   EXPECT_TRUE(f.process(src.data(), dst, w, h, stride, true)) << f.errorText();
-  if (!inPlace) EXPECT_EQ(src, in) << "source changed";
+  if (!inPlace) {
+    EXPECT_EQ(src, in) << "source changed";
+  }
   return inPlace ? src : out;
 }
 
