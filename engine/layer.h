@@ -26,7 +26,13 @@ struct LayerDesc {
   int32_t params[kMaxParams] = {};
   float alpha = 0.f;
   float beta = 0.f;
-  unsigned char reserved[48] = {};
+  // Whether alpha and beta were given for a Gemm.  A Gemm whose factors
+  // were never set computes the plain product plus the bias (alpha 1,
+  // beta 1), whatever the two hold; the other layer types read alpha and
+  // beta as they are.  Taken from the reserved bytes, so the record keeps
+  // its size.
+  bool factors_set = false;
+  unsigned char reserved[47] = {};
   const char* extra = nullptr;
   const char* tensors[kMaxTensorNames] = {};  // inputs, then outputs
   const char* weights[kMaxWeightNames] = {};  // names in the WeightMap

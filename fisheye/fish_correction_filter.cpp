@@ -4,6 +4,8 @@
 
 #include <cfloat>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 namespace fisheye {
 
@@ -64,7 +66,8 @@ FishCorrectionVideoFilter::~FishCorrectionVideoFilter() {
   corrector_.reset();
 }
 
-int FishCorrectionVideoFilter::setProperty(const char* key, const char* value, size_t size) {
+// Host entry points are function-try-blocks: no exception reaches the host.
+int FishCorrectionVideoFilter::setProperty(const char* key, const char* value, size_t size) try {
   if (value == nullptr || key == nullptr || key[0] == '\0' || size == 0) return -1;
   if (std::strlen(key) != sizeof(kPropertyKey) - 1 ||
       std::memcmp(key, kPropertyKey, sizeof(kPropertyKey) - 1) != 0) {
@@ -100,23 +103,33 @@ int FishCorrectionVideoFilter::setProperty(const char* key, const char* value, s
   }
   enabled_ = true;
   return 0;
+} catch (...) {
+  return -1;
 }
 
-int FishCorrectionVideoFilter::start(host::ObjectRef<host::FilterControl> control) {
+int FishCorrectionVideoFilter::start(host::ObjectRef<host::FilterControl> control) try {
+  // Made first: a filter that cannot have a corrector does not announce a start.
+  std::unique_ptr<FishCorrector> corrector(new FishCorrector());
   control_.assign(control.get());
   if (control_) control_->postEvent(kStartEventKey, kStartEventText);
-  corrector_.reset(new FishCorrector());
+  corrector_ = std::move(corrector);
   control.reset();
   return 0;
+} catch (...) {
+  corrector_.reset();
+  control_.reset();
+  return kStartFailed;
 }
 
-int FishCorrectionVideoFilter::stop() {
+int FishCorrectionVideoFilter::stop() try {
   corrector_.reset();
   return 0;
+} catch (...) {
+  return kStopFailed;
 }
 
 int FishCorrectionVideoFilter::processFrame(host::ObjectRef<host::HostVideoFrame> input,
-                                            host::ObjectRef<host::HostVideoFrame>& output) {
+                                            host::ObjectRef<host::HostVideoFrame>& output) try {
   if (!input) return host::kFrameNoInput;
   output.assign(input.get());
 
@@ -136,6 +149,8 @@ int FishCorrectionVideoFilter::processFrame(host::ObjectRef<host::HostVideoFrame
     return host::kFrameProcessed;
   }
   input.reset();
+  return host::kFrameNotProcessed;
+} catch (...) {
   return host::kFrameNotProcessed;
 }
 

@@ -23,6 +23,13 @@ constexpr const char kStartEventText[] = "FishCorrection: FishCorrectionVideoFil
 constexpr const char kSetControlLog[] = "lecture camera: sdk setExtensionControl for provider";
 constexpr int32_t kDefaultWidth = 640;
 constexpr int32_t kDefaultHeight = 480;
+// No exception (an allocation failure, say) leaves a host entry point.
+// Instead setProperty answers -1, processFrame 1 (the frame is handed on as
+// it stands), and start kStartFailed with the filter left stopped (no
+// corrector, no control).  stop only releases and answers 0; kStopFailed
+// stands for an exception it would meet all the same.
+constexpr int kStartFailed = -1;
+constexpr int kStopFailed = -1;
 
 // The lens keys of "fishCorrection": one row per float field, read by the
 // parser, the defaults and the documentation alike.
@@ -37,10 +44,11 @@ extern const LensOption kLensOptions[11];
 // Parameters with every lens field at its default and no frame size.
 FishCorrectionParams DefaultLensParams();
 
-class FishCorrectionVideoFilter : public host::RefCounted<host::ExtensionVideoFilter> {
+class FishCorrectionVideoFilter final
+    : public host::RefCounted<host::ExtensionVideoFilter, FishCorrectionVideoFilter> {
  public:
   FishCorrectionVideoFilter() = default;
-  ~FishCorrectionVideoFilter() override;
+  ~FishCorrectionVideoFilter();
 
   void setEnabled(bool enabled) override { enabled_ = enabled; }
   bool isEnabled() override { return enabled_; }

@@ -6,7 +6,8 @@
 
 namespace fisheye {
 
-class FishCorrectionProvider : public host::SingleFilterProvider<FishCorrectionVideoFilter> {
+class FishCorrectionProvider final
+    : public host::SingleFilterProvider<FishCorrectionVideoFilter, FishCorrectionProvider> {
  public:
   FishCorrectionProvider() : SingleFilterProvider(kFilterName, kSetControlLog) {}
 };

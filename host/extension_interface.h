@@ -2,6 +2,28 @@
 // records that cross the boundary and the abstract interfaces in their
 // slot order.  Slot numbers are given next to each operation; the host
 // knows nothing of our classes, so the order here must never change.
+//
+// The host is built with the Microsoft C++ ABI and the libraries may be
+// built with another (GCC and MinGW use the Itanium ABI), so no interface
+// here has a virtual destructor: the two ABIs lay one out differently (one
+// "deleting destructor" entry against two entries), which would move every
+// later slot.  Slot 3 of the extension objects is instead an ordinary
+// virtual function with the meaning the Microsoft ABI gives that entry,
+// and every slot is the same under both ABIs (tests/host/vtable_layout
+// checks this with clang's layout dump for both targets).
+//
+// By-value ObjectRef parameters.  Both ABIs pass an ObjectRef (one pointer
+// wide, with a non-trivial destructor) by the address of a temporary that
+// the caller made, but they disagree on who destroys that temporary: the
+// callee under the Microsoft ABI, the caller, after the call, under the
+// Itanium ABI.  A host built with one and an extension built with the
+// other therefore destroy it never (Microsoft host, GCC extension) or twice
+// (GCC host, Microsoft extension).  The rule that makes every combination
+// release the reference exactly once: the callee resets the parameter,
+// releasing the reference the caller handed over, on every path before it
+// returns; the holder is then empty and destroying it, zero, one or two
+// times, releases nothing.  Every operation below that takes an ObjectRef
+// by value follows it.  (tests/host/vtable_layout shows both ABIs' code.)
 #pragma once
 
 #include <cstddef>
@@ -126,7 +148,9 @@ class ExtensionVideoFilter {
   virtual void addRef() = 0;                                          // 0
   virtual int release() = 0;                                          // 1
   virtual bool hasOneRef() const = 0;                                 // 2
-  virtual ~ExtensionVideoFilter() = default;                          // 3
+  // The Microsoft ABI's scalar deleting destructor: destroys the object,
+  // frees it when bit 0 of flags is set, returns the object's address.
+  virtual void* scalarDeletingDestructor(unsigned int flags) = 0;     // 3
   virtual bool slot4Query() { return true; }                          // 4
   virtual void setEnabled(bool enabled) = 0;                          // 5
   virtual bool isEnabled() = 0;                                       // 6
@@ -153,6 +177,10 @@ class ExtensionVideoFilter {
   virtual int processFrame(ObjectRef<HostVideoFrame> input,
                            ObjectRef<HostVideoFrame>& output) = 0;    // 18
   virtual bool slot19Query() { return false; }                        // 19
+
+ protected:
+  // Destroyed through slot 3 only.
+  ~ExtensionVideoFilter() = default;
 };
 
 class ExtensionProvider {
@@ -160,7 +188,8 @@ class ExtensionProvider {
   virtual void addRef() = 0;                                          // 0
   virtual int release() = 0;                                          // 1
   virtual bool hasOneRef() const = 0;                                 // 2
-  virtual ~ExtensionProvider() = default;                             // 3
+  // As ExtensionVideoFilter's slot 3.
+  virtual void* scalarDeletingDestructor(unsigned int flags) = 0;     // 3
   virtual void setExtensionControl(ExtensionControl* control) = 0;    // 4
   virtual void listExtensions(ExtensionDescriptor* out, int* count) = 0;  // 5
   virtual void slot6Factory(ObjectRef<ExtensionVideoFilter>& out, const char* name) {  // 6
@@ -173,24 +202,43 @@ class ExtensionProvider {
     out.reset();
   }
   virtual void slot9Notify() {}                                       // 9
+
+ protected:
+  ~ExtensionProvider() = default;
 };
 
-// Reference counting for objects this system creates: count starts at 0,
-// release deletes through the virtual destructor at zero and answers 0.
-template <class Base>
+// Bit 0 of the deleting destructor's flags: free the memory too.
+constexpr unsigned int kDeleteAfterDestroy = 1u;
+
+// Reference counting for objects this system creates, as the base of the
+// concrete class Derived: count starts at 0, release destroys and frees the
+// object through slot 3 at zero and answers 0.
+template <class Base, class Derived>
 class RefCounted : public Base {
  public:
   void addRef() override { refs_.increment(); }
   int release() override {
     if (refs_.decrement() == 0) {
-      delete this;
+      this->scalarDeletingDestructor(kDeleteAfterDestroy);
       return 0;
     }
     return 1;
   }
   bool hasOneRef() const override { return refs_.isOne(); }
+  void* scalarDeletingDestructor(unsigned int flags) override {
+    Derived* self = static_cast<Derived*>(this);
+    if (flags & kDeleteAfterDestroy) {
+      delete self;
+    } else {
+      self->~Derived();
+    }
+    return self;
+  }
   // Current count, for diagnostics; not part of the interface.
   int32_t refCount() const { return refs_.value(); }
+
+ protected:
+  ~RefCounted() = default;
 
  private:
   RefCount refs_;

@@ -7,14 +7,13 @@
 
 namespace host {
 
-template <class Filter>
-class SingleFilterProvider : public RefCounted<ExtensionProvider> {
+// Derived: the concrete provider class, which the provider is destroyed as.
+template <class Filter, class Derived>
+class SingleFilterProvider : public RefCounted<ExtensionProvider, Derived> {
  public:
   // Both texts are static and outlive the provider.
   SingleFilterProvider(const char* filter_name, const char* control_log)
       : filter_name_(filter_name), control_log_(control_log) {}
-  // Forgets the control; the provider never held a reference to it.
-  ~SingleFilterProvider() override { control_ = nullptr; }
 
   void setExtensionControl(ExtensionControl* control) override {
     control_ = control;
@@ -29,15 +28,24 @@ class SingleFilterProvider : public RefCounted<ExtensionProvider> {
     if (count != nullptr) *count = 1;
   }
 
+  // Nothing is thrown into the host: a filter that cannot be made (no
+  // memory) is an empty reference, like an unknown name.
   void createVideoFilter(ObjectRef<ExtensionVideoFilter>& out, const char* name) override {
-    if (!FilterNameMatches(name, filter_name_)) {
-      out.reset();
-      return;
+    try {
+      if (FilterNameMatches(name, filter_name_)) {
+        out.assign(new Filter());
+        return;
+      }
+    } catch (...) {
     }
-    out.assign(new Filter());
+    out.reset();
   }
 
   ExtensionControl* control() const { return control_; }
+
+ protected:
+  // Forgets the control; the provider never held a reference to it.
+  ~SingleFilterProvider() { control_ = nullptr; }
 
  private:
   const char* filter_name_;

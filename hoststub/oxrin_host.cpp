@@ -52,6 +52,21 @@ Ref<VideoFrame> VideoFrame::CreateWithRecord(int width, int height, uint8_t* lum
   return Ref<VideoFrame>(f);
 }
 
+Ref<VideoFrame> VideoFrame::CreateDescribed() {
+  VideoFrame* f = new VideoFrame(0, 0);
+  f->described_ = true;
+  return Ref<VideoFrame>(f);
+}
+
+void VideoFrame::describe(const FrameRecord& record) {
+  description_ = record;
+  width_ = record.width;
+  height_ = record.height;
+  luma_ = record.luma;
+  cb_ = record.cb;
+  cr_ = record.cr;
+}
+
 void VideoFrame::addRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
 
 int VideoFrame::release() {
@@ -68,6 +83,10 @@ void VideoFrame::slot3() {}
 int VideoFrame::getFrameData(FrameRecord* record) {
   if (record == nullptr) return -1;
   data_calls_.fetch_add(1, std::memory_order_relaxed);
+  if (described_) {
+    *record = description_;
+    return 0;
+  }
   std::memset(record, 0, sizeof(*record));
   record->format = 1;
   record->luma = luma_;

@@ -129,6 +129,11 @@ class OXHOST_API VideoFrame {
   // A frame that reports a size and plane pointer of the caller's choosing
   // (for testing extensions against records no real plane can have).
   static Ref<VideoFrame> CreateWithRecord(int width, int height, uint8_t* luma);
+  // A frame over planes the caller owns: getFrameData hands out the record
+  // last given to describe (planes, pitches, sizes), as a host does for the
+  // buffers of a media pipeline.
+  static Ref<VideoFrame> CreateDescribed();
+  void describe(const FrameRecord& record);
 
   virtual void addRef();                          // 0
   virtual int release();                          // 1
@@ -161,6 +166,8 @@ class OXHOST_API VideoFrame {
   uint8_t* luma_ = nullptr;
   uint8_t* cb_ = nullptr;
   uint8_t* cr_ = nullptr;
+  bool described_ = false;
+  FrameRecord description_{};
 };
 
 struct LogEntry {
@@ -221,7 +228,9 @@ class VideoFilter {
   virtual void addRef() = 0;                                        // 0
   virtual int release() = 0;                                        // 1
   virtual bool hasOneRef() = 0;                                     // 2
-  virtual ~VideoFilter() = default;                                 // 3
+  // The deleting destructor as the Microsoft ABI lays it out: one entry.
+  // The host never calls it; objects destroy themselves on release.
+  virtual void* scalarDeletingDestructor(unsigned int flags) = 0;   // 3
   virtual bool slot4() = 0;                                         // 4
   virtual void setEnabled(bool enabled) = 0;                        // 5
   virtual bool isEnabled() = 0;                                     // 6
@@ -238,6 +247,9 @@ class VideoFilter {
   virtual int dropFrame(Given<VideoFrame> frame) = 0;               // 17
   virtual int processFrame(Given<VideoFrame> input, Ref<VideoFrame>& output) = 0;  // 18
   virtual bool slot19() = 0;                                        // 19
+
+ protected:
+  ~VideoFilter() = default;
 };
 
 class Provider {
@@ -245,13 +257,16 @@ class Provider {
   virtual void addRef() = 0;                                        // 0
   virtual int release() = 0;                                        // 1
   virtual bool hasOneRef() = 0;                                     // 2
-  virtual ~Provider() = default;                                    // 3
+  virtual void* scalarDeletingDestructor(unsigned int flags) = 0;   // 3
   virtual void setExtensionControl(class ExtensionControl* control) = 0;  // 4
   virtual void listExtensions(Descriptor* out, int* count) = 0;     // 5
   virtual void slot6(Ref<VideoFilter>& out, const char* name) = 0;  // 6
   virtual void createVideoFilter(Ref<VideoFilter>& out, const char* name) = 0;  // 7
   virtual void slot8(Ref<VideoFilter>& out, const char* name) = 0;  // 8
   virtual void slot9() = 0;                                         // 9
+
+ protected:
+  ~Provider() = default;
 };
 
 // The host's extension control (one per process).

@@ -1,6 +1,8 @@
 #include "jnd/jnd_filter.h"
 
 #include <cstdio>
+#include <cstring>
+#include <new>
 
 #include "opencl/cl_dispatch.h"
 #include "opencl/cl_error.h"
@@ -80,7 +82,7 @@ JndGlobalSizes GlobalSizesFor(JndVariant variant, int w, int h) {
   };
   switch (variant) {
     case JndVariant::kQualcomm:
-      set(g.conv1, static_cast<size_t>(w / 4), static_cast<size_t>(h));
+      set(g.conv1, static_cast<size_t>(QualcommInputTexels(w)), static_cast<size_t>(h));
       set(g.conv3, static_cast<size_t>(w), CeilDiv(h, 4));
       break;
     case JndVariant::kImagination:
@@ -96,6 +98,19 @@ JndGlobalSizes GlobalSizesFor(JndVariant variant, int w, int h) {
   return g;
 }
 
+int QualcommInputTexels(int width) { return static_cast<int>(CeilDiv(width, 4)); }
+
+void PadRowsToTexels(const uint8_t* src, int width, int height, int stride, uint8_t* dst) {
+  if (width <= 0) return;
+  const size_t row = static_cast<size_t>(QualcommInputTexels(width)) * 4;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* in = src + static_cast<size_t>(y) * static_cast<size_t>(stride);
+    uint8_t* out = dst + static_cast<size_t>(y) * row;
+    std::memcpy(out, in, static_cast<size_t>(width));
+    std::memset(out + width, in[width - 1], row - static_cast<size_t>(width));
+  }
+}
+
 JndFilterCL::JndFilterCL() : engine_(new opencl::clEngine()) {
   input_.reset(new opencl::ClMemory(engine_.get()));
   inter1_.reset(new opencl::ClMemory(engine_.get()));
@@ -107,8 +122,7 @@ JndFilterCL::JndFilterCL() : engine_(new opencl::clEngine()) {
 }
 
 JndFilterCL::~JndFilterCL() {
-  release();
-  for (auto& k : kernels_) k.reset();
+  releaseDevice();
   input_.reset();
   inter1_.reset();
   inter2_.reset();
@@ -226,18 +240,23 @@ void JndFilterCL::clearGeometry() {
   lastDst_ = nullptr;
 }
 
-bool JndFilterCL::release() {
+void JndFilterCL::releaseDevice() {
   for (cl_mem& w : weights_) {
     if (w != nullptr) clReleaseMemObject(w);
     w = nullptr;
   }
   releaseMemory();
-  for (auto& k : kernels_) k.reset(new opencl::ClKernel());
+  for (auto& k : kernels_) k.reset();
   if (engine_) engine_->Release();
   resources_ = false;
   clearGeometry();
   plan_.bufferOut = false;
   plan_.armImport = false;
+}
+
+bool JndFilterCL::release() {
+  releaseDevice();
+  for (auto& k : kernels_) k.reset(new opencl::ClKernel());
   return true;
 }
 
@@ -284,12 +303,19 @@ bool JndFilterCL::setUpGeometry(int W, int H, int S, const uint8_t* src, uint8_t
   } else if (!qualcomm) {
     ok = input_->CreateBuffer(plane, in_flags) && ok;
   } else {
+    // A partial last texel is uploaded from a padded copy of the plane.
+    const int texels = QualcommInputTexels(W);
+    try {
+      padded_.assign(W % 4 != 0 ? static_cast<size_t>(texels) * 4 * static_cast<size_t>(H) : 0, 0);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
     const uint32_t policy = engine_->qcomHostIocoherent ? kIonPolicyIoCoherent : kIonPolicyDefault;
-    if (input_->ImportHostImage(W / 4, H, CL_UNORM_INT8, CL_RGBA, CL_MEM_READ_ONLY, policy)) {
+    if (input_->ImportHostImage(texels, H, CL_UNORM_INT8, CL_RGBA, CL_MEM_READ_ONLY, policy)) {
       std::printf(kIonImage);
     } else {
       std::printf(kIonImageFailed);
-      ok = input_->CreateImage(W / 4, H, CL_UNORM_INT8, CL_RGBA, in_flags) && ok;
+      ok = input_->CreateImage(texels, H, CL_UNORM_INT8, CL_RGBA, in_flags) && ok;
     }
   }
 
@@ -417,7 +443,11 @@ bool JndFilterCL::process(const uint8_t* src, uint8_t* dst, int W, int H, int S,
   // blocking read-back ends it.
   const size_t plane = static_cast<size_t>(H) * static_cast<size_t>(S);
   bool ok = true;
-  if (plan_.variant == JndVariant::kQualcomm) {
+  if (plan_.variant == JndVariant::kQualcomm && !padded_.empty()) {
+    PadRowsToTexels(src, W, H, S, padded_.data());
+    ok = input_->WriteImage(padded_.data(), CL_UNORM_INT8,
+                            static_cast<size_t>(QualcommInputTexels(W)) * 4, false, false);
+  } else if (plan_.variant == JndVariant::kQualcomm) {
     ok = input_->WriteImage(src, CL_UNORM_INT8, static_cast<size_t>(S), false, false);
   } else if (!inputImported_) {
     ok = input_->Write(src, plane, false, false);

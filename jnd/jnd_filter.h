@@ -71,6 +71,14 @@ struct JndGlobalSizes {
 };
 JndGlobalSizes GlobalSizesFor(JndVariant variant, int width, int height);
 
+// The Qualcomm variant reads the luma plane as an RGBA image, one texel per
+// four pixels; the last texel of a row may be partial.
+int QualcommInputTexels(int width);
+// Copies a width x height plane (rows `stride` bytes apart) into rows of
+// QualcommInputTexels(width) * 4 bytes; the pixels past `width` repeat the
+// row's last pixel, as an image read clamped to the edge would.
+void PadRowsToTexels(const uint8_t* src, int width, int height, int stride, uint8_t* dst);
+
 class JndFilterCL : public JndFilter {
  public:
   JndFilterCL();
@@ -98,6 +106,9 @@ class JndFilterCL : public JndFilter {
   bool setUpGeometry(int width, int height, int stride, const uint8_t* src, uint8_t* dst);
   bool bindImportedInput(const uint8_t* src);
   bool bindImportedOutput(uint8_t* dst);
+  // Releases every device object and drops the kernels; allocates nothing,
+  // so the destructor may use it.
+  void releaseDevice();
   void releaseMemory();
   void clearGeometry();
   void printConfigRow();
@@ -121,6 +132,9 @@ class JndFilterCL : public JndFilter {
   uint8_t* lastDst_ = nullptr;
   int weight_uploads_ = 0;
   int geometry_setups_ = 0;
+  // Qualcomm variant with a width not divisible by 4: the plane padded to
+  // whole texels before each upload (empty otherwise).
+  std::vector<uint8_t> padded_;
   // The set last given to update_net_paras, and whether all three weight
   // buffers hold it.  A failed upload leaves them missing or mixed from two
   // sets; process uploads the set again before it filters with them.

@@ -157,7 +157,11 @@ ClDispatchTable* g_processTable = nullptr;
 void ReleaseProcessTable() {
   if (g_processTable == nullptr) return;
   if (platform::KeepLibrariesAtExit()) {
-    // Slots cleared, library left mapped (leak-checking builds only).
+    // Slots cleared, library left mapped: on Windows, where this exit
+    // handler of the extension DLL runs inside the loader's detach
+    // notification and no library may be freed from there, and in
+    // leak-checking builds, so what the library allocated is still
+    // attributed to it by name.  Everywhere else it is freed below.
     static_cast<ClEntryPoints&>(*g_processTable) = ClEntryPoints();
     return;
   }
@@ -173,7 +177,8 @@ ClDispatchTable* CreateProcessTable() {
   }
   // The table itself is never destroyed, so a call that comes in during
   // process exit still finds it (with empty slots, answering -32 or null).
-  // At exit the slots are cleared first and the library freed after.
+  // At exit the slots are cleared first and the library freed after,
+  // except where it stays mapped (ReleaseProcessTable).
   g_processTable = new ClDispatchTable(paths);
   std::atexit(ReleaseProcessTable);
   return g_processTable;

@@ -158,6 +158,9 @@ extern const char* const kErrCreateWithSource;       // "Create Programe With So
 extern const char* const kErrBuildProgram;           // "Build Programe Error!"
 extern const char* const kErrNotInitialized;         // "clEngine not initialized!"
 extern const char* const kErrCreateWithBinary;       // "Create Programe With Binary error!"
+// Left by LoadBinary when the binary does not match its integrity record
+// (or has none): the cache is not used and callers build from source.
+extern const char* const kErrStaleBinaryCache;  // "Binary cache stale or damaged, rebuilding it from source"
 extern const char* const kErrCreateKernels;          // "Create Kernels Error!"
 std::string SaveBinaryError(const std::string& path);  // "Save bin to <path> error!"
 std::string OpenFileError(const std::string& path);    // "Open file <path> error!"

@@ -15,6 +15,7 @@ const char* const kErrCreateWithSource = "Create Programe With Source error!";
 const char* const kErrBuildProgram = "Build Programe Error!";
 const char* const kErrNotInitialized = "clEngine not initialized!";
 const char* const kErrCreateWithBinary = "Create Programe With Binary error!";
+const char* const kErrStaleBinaryCache = "Binary cache stale or damaged, rebuilding it from source";
 const char* const kErrCreateKernels = "Create Kernels Error!";
 
 namespace {
@@ -235,7 +236,7 @@ bool clEngine::LoadBinary(const std::string& binaryPath) {
   if (!ReadRecord(binaryPath, &record) || record.length != bytes.size() ||
       record.hash != BinaryHash(bytes.data(), bytes.size()) || record.deviceName != deviceName ||
       record.driverVersion != DriverVersion()) {
-    lastError = kErrCreateWithBinary;
+    lastError = kErrStaleBinaryCache;
     return false;
   }
 

@@ -11,7 +11,8 @@ constexpr const char kFilterName[] = "pvc";
 constexpr const char kSetControlLog[] = "pvc: sdk setExtensionControl for provider";
 constexpr const char kVersionText[] = "\"matting_release_2.0.16\"";
 
-class PvcExtensionProvider : public host::SingleFilterProvider<PVCVideoFilter> {
+class PvcExtensionProvider final
+    : public host::SingleFilterProvider<PVCVideoFilter, PvcExtensionProvider> {
  public:
   PvcExtensionProvider() : SingleFilterProvider(kFilterName, kSetControlLog) {}
 };

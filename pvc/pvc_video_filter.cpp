@@ -4,7 +4,9 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 
 namespace pvc {
 
@@ -43,6 +45,14 @@ bool ParseBackend(const rapidjson::Value& v, BackendChoice* choice) {
 // its NUL.
 size_t ValueLength(const char* value, size_t size) {
   return size > 0 ? strnlen(value, size) : std::strlen(value);
+}
+
+// The filter's reference to the host control, shared with the frame calls
+// that log through it.
+using ControlHolder = std::shared_ptr<const host::ObjectRef<host::FilterControl>>;
+
+void LogTo(const ControlHolder& control, int level, const char* text) {
+  if (control && *control) (*control)->log(level, "%s", text);
 }
 
 }  // namespace
@@ -114,10 +124,11 @@ PVCVideoFilter::~PVCVideoFilter() {
 }
 
 void PVCVideoFilter::log(int level, const char* text) {
-  if (control_) control_->log(level, "%s", text);
+  LogTo(std::atomic_load(&control_), level, text);
 }
 
-int PVCVideoFilter::setProperty(const char* key, const char* value, size_t size) {
+// Host entry points are function-try-blocks: no exception reaches the host.
+int PVCVideoFilter::setProperty(const char* key, const char* value, size_t size) try {
   if (value == nullptr || key == nullptr || key[0] == '\0') return -1;
   if (!SameKey(key, kPropertyKey)) return 0;
   rapidjson::Document doc;
@@ -160,6 +171,8 @@ int PVCVideoFilter::setProperty(const char* key, const char* value, size_t size)
     cpu_threads_ = threads;
   }
   return 0;
+} catch (...) {
+  return -1;
 }
 
 int PVCVideoFilter::setDeviceProfileProperty(const char* key, const char* value, size_t size) {
@@ -183,27 +196,38 @@ int PVCVideoFilter::setDeviceProfileProperty(const char* key, const char* value,
   return 0;
 }
 
-int PVCVideoFilter::start(host::ObjectRef<host::FilterControl> control) {
-  control_.assign(control.get());
+int PVCVideoFilter::start(host::ObjectRef<host::FilterControl> control) try {
+  // Both are made before either is published, so a failure publishes none.
+  const ControlHolder holder =
+      std::make_shared<host::ObjectRef<host::FilterControl>>(std::move(control));
+  const std::shared_ptr<PvcWorker> worker = std::make_shared<PvcWorker>(
+      ResolveBackend(backend_.load(), pvc_support_.load()), cpu_threads_.load());
+  std::atomic_store(&control_, holder);
   log(4, kLogStart);
-  std::atomic_store(&worker_, std::make_shared<PvcWorker>(
-                                  ResolveBackend(backend_.load(), pvc_support_.load()),
-                                  cpu_threads_.load()));
-  control.reset();
+  std::atomic_store(&worker_, worker);
   return 0;
+} catch (...) {
+  std::atomic_store(&worker_, std::shared_ptr<PvcWorker>());
+  std::atomic_store(&control_, ControlHolder());
+  return kStartFailed;
 }
 
-int PVCVideoFilter::stop() {
+int PVCVideoFilter::stop() try {
   if (std::shared_ptr<PvcWorker> w = std::atomic_load(&worker_)) w->dropJndContext();
   return 0;
+} catch (...) {
+  return kStopFailed;
 }
 
 int PVCVideoFilter::processFrame(host::ObjectRef<host::HostVideoFrame> input,
-                                 host::ObjectRef<host::HostVideoFrame>& output) {
+                                 host::ObjectRef<host::HostVideoFrame>& output) try {
   if (!input) return host::kFrameNotProcessed;
   const std::shared_ptr<PvcWorker> worker = std::atomic_load(&worker_);
+  // Every line of this frame goes to this control, referenced until the
+  // call returns.
+  const ControlHolder control = std::atomic_load(&control_);
   // The GPU support gate does not apply to the CPU backend.
-  if (!enabled_.load() || !worker || !control_ ||
+  if (!enabled_.load() || !worker || !control || !*control ||
       !(pvc_support_.load() || worker->backend() == jnd::JndBackend::kCpu)) {
     input.reset();
     return host::kFrameNotProcessed;
@@ -212,26 +236,31 @@ int PVCVideoFilter::processFrame(host::ObjectRef<host::HostVideoFrame> input,
   host::PrepareFrameDataRecord(&record);
   input->getFrameData(&record);
   const bool supported = worker->isResolutionSupported(record.width, record.height, pvc_config_);
-  control_->log(1, kLogResolution, record.width, record.height);
-  // Sizes no plane can have are refused like unsupported ones.
-  if (!supported || record.width < 0 || record.height < 0 || record.luma == nullptr) {
-    log(1, kLogResolutionUnsupported);
+  (*control)->log(1, kLogResolution, record.width, record.height);
+  // Frames without a pixel (a zero or negative extent, or no plane) are
+  // refused like unsupported sizes, before the worker.
+  if (!supported || record.width <= 0 || record.height <= 0 || record.luma == nullptr) {
+    LogTo(control, 1, kLogResolutionUnsupported);
     input.reset();
     return host::kFrameNotProcessed;
   }
   const int model = one_model_ > 0 ? one_model_.load() : default_model_;
   const int status = worker->process(&record, model);
   if (status == kWorkerFiltered) {
+    LogTo(control, 1, kLogProcessed);
     output.assign(input.get());
-    log(1, kLogProcessed);
     input.reset();
     return host::kFrameProcessed;
   }
-  log(4, StatusMessage(status));
+  LogTo(control, 4, StatusMessage(status));
   CpuSetup setup;
   if (status == kWorkerInitialising && worker->takeCpuSetup(&setup))
-    control_->log(4, kLogCpuBackend, setup.path, setup.threads, setup.threads == 1 ? "" : "s");
+    (*control)->log(4, kLogCpuBackend, setup.path, setup.threads, setup.threads == 1 ? "" : "s");
   input.reset();
+  return host::kFrameNotProcessed;
+} catch (...) {
+  // The worker could not set up or run (out of memory): not processed.
+  // The frame reference is released with the parameter.
   return host::kFrameNotProcessed;
 }
 

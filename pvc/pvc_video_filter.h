@@ -58,10 +58,20 @@ const char* ProfileForDevice(const std::string& devicesId);
 // Message logged for a worker status other than 0.
 const char* StatusMessage(int status);
 
-class PVCVideoFilter : public host::RefCounted<host::ExtensionVideoFilter> {
+// No exception (an allocation failure, say) leaves a host entry point.
+// Instead setProperty answers -1 (members before the failure stay
+// applied), processFrame 1 (the frame is not processed), and start
+// kStartFailed with the filter left stopped: no worker and no control, so
+// frames pass unprocessed until a start succeeds.  stop only releases and
+// answers 0; kStopFailed stands for an exception it would meet all the same.
+constexpr int kStartFailed = -1;
+constexpr int kStopFailed = -1;
+
+class PVCVideoFilter final
+    : public host::RefCounted<host::ExtensionVideoFilter, PVCVideoFilter> {
  public:
   PVCVideoFilter() = default;
-  ~PVCVideoFilter() override;
+  ~PVCVideoFilter();
 
   void setEnabled(bool) override {}
   bool isEnabled() override { return true; }
@@ -96,7 +106,10 @@ class PVCVideoFilter : public host::RefCounted<host::ExtensionVideoFilter> {
   // Shared so a frame call in flight keeps the worker it started with when
   // a concurrent start replaces it.
   std::shared_ptr<PvcWorker> worker_;
-  host::ObjectRef<host::FilterControl> control_;
+  // Held the same way, for the same overlap: a frame call logs through the
+  // control it started with, still referenced, while a concurrent start
+  // replaces it (std::atomic_load / std::atomic_store only).
+  std::shared_ptr<const host::ObjectRef<host::FilterControl>> control_;
 };
 
 }  // namespace pvc

@@ -5,6 +5,17 @@
 
 namespace pvc {
 
+namespace {
+
+// Clears a busy flag when its scope ends, by a return or by an exception
+// (an allocation failure), so the next frame can try again.
+struct ClearOnExit {
+  std::atomic<bool>& flag;
+  ~ClearOnExit() { flag.exchange(false); }
+};
+
+}  // namespace
+
 PvcWorker::PvcWorker() : PvcWorker(jnd::JndBackend::kOpenCL, 1) {}
 
 PvcWorker::PvcWorker(jnd::JndBackend backend, int cpuThreads)
@@ -44,11 +55,9 @@ int PvcWorker::process(const host::FrameDataRecord* record, int modelId) {
 
   if (!initialised_.load()) {
     if (busy_.exchange(true)) return kWorkerInitialising;
+    const ClearOnExit not_busy{busy_};
     std::unique_lock<std::mutex> lock(context_use_, std::try_to_lock);
-    if (!lock.owns_lock() || initialised_.load()) {
-      busy_.exchange(false);
-      return kWorkerInitialising;
-    }
+    if (!lock.owns_lock() || initialised_.load()) return kWorkerInitialising;
     if (!context->init(true)) {
       library_error_.exchange(true);
     } else if (const jnd::JndFilterCpu* cpu = context->cpuFilter()) {
@@ -57,7 +66,6 @@ int PvcWorker::process(const host::FrameDataRecord* record, int modelId) {
       cpu_setup_ready_.exchange(true);
     }
     initialised_.exchange(true);
-    busy_.exchange(false);
     return kWorkerInitialising;
   }
 
@@ -78,6 +86,7 @@ int PvcWorker::process(const host::FrameDataRecord* record, int modelId) {
   // Warm-up on a scratch plane: switches the weight set, allocates device
   // memory for the geometry and applies the work sizes.
   busy_.exchange(true);
+  const ClearOnExit not_busy{busy_};
   if (width > 0 && height > 0) {
     std::unique_ptr<uint8_t[]> scratch(
         new uint8_t[static_cast<size_t>(width) * static_cast<size_t>(height)]);
@@ -89,7 +98,6 @@ int PvcWorker::process(const host::FrameDataRecord* record, int modelId) {
   last_width_ = width;
   last_stride_ = width;
   last_model_ = modelId;
-  busy_.exchange(false);
   return kWorkerWarmUp;
 }
 

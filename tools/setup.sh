@@ -4,9 +4,11 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+PACKAGES="cmake g++ clang make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
 ocl-icd-opencl-dev opencl-headers pocl-opencl-icd clinfo \
-rapidjson-dev libcjson-dev ffmpeg python3-numpy python3-pil python3-matplotlib"
+rapidjson-dev libcjson-dev ffmpeg python3-numpy python3-pil python3-matplotlib \
+libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools \
+gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly"
 
 missing=""
 for p in $PACKAGES; do

@@ -14,8 +14,10 @@ Gemm::Gemm(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights) {
   take_names(desc);
   trans_a = desc.params[0];
   trans_b = desc.params[1];
-  alpha = desc.alpha;
-  beta = desc.beta;
+  if (desc.factors_set) {
+    alpha = desc.alpha;
+    beta = desc.beta;
+  }
   bind_tensors(desc, tensors, 1);
   std::vector<Tensor*> w = find_weights(desc, weights);
   if (!w.empty()) weight = w[0];

@@ -1,5 +1,7 @@
-// Matrix-vector product out = op(W) x + bias, op(W) = W or, with trans_b,
-// its transpose; W's rows are its n, its columns h*w*c.
+// Matrix-vector product out = alpha op(W) x + beta bias, op(W) = W or, with
+// trans_b, its transpose; W's rows are its n, its columns h*w*c.  alpha and
+// beta come from the description when its factors_set says so, else both
+// are 1.
 #pragma once
 
 #include "engine/layer.h"

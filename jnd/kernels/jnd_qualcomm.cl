@@ -13,7 +13,9 @@ __kernel void jnd_conv1_3x3_s1x1_n4_c1(__read_only image2d_t srcImg, __global DA
   DATA_TYPE4 out[4] = {bias, bias, bias, bias};
   for (int ky = 0; ky < 3; ++ky) {
     // Neighbours come from the clamped 4-pixel groups: the left neighbour
-    // of pixel 0 is pixel 3, the right one of the last pixel is pixel W-4.
+    // of pixel 0 is pixel 3, the right one of the last pixel is pixel W-4
+    // when W is a multiple of 4, else that pixel itself (the host fills a
+    // partial last group with it).
     const DATA_TYPE4 l = READ_IMAGE(srcImg, jnd_sampler, (int2)(gx - 1, y - 1 + ky));
     const DATA_TYPE4 c = READ_IMAGE(srcImg, jnd_sampler, (int2)(gx, y - 1 + ky));
     const DATA_TYPE4 r = READ_IMAGE(srcImg, jnd_sampler, (int2)(gx + 1, y - 1 + ky));

@@ -50,6 +50,7 @@ class Bench {
     for (size_t i = 0; i < s.weights.size() && i < 8; ++i) d.weights[i] = s.weights[i].c_str();
     d.alpha = s.alpha;
     d.beta = s.beta;
+    d.factors_set = true;
     engine::LayerFactory f = engine::find_layer(engine::kBackendDefault, s.type);
     if (f == nullptr) return nullptr;
     layers.emplace_back(f(d, tensors, weights));

@@ -330,6 +330,26 @@ TEST(GemmKnown, AlphaAndBeta) {
   }
 }
 
+TEST(GemmKnown, FactorsNeverSetGiveThePlainProduct) {
+  // A description built through the engine API that never sets alpha and
+  // beta: W x + bias, (9 + 10, 21 + 20), as with both factors 1.
+  Bench b;
+  Set(b.tensors["x"], {1, 1, 1, 3}, {1, 1, 2});
+  Set(b.weights["w"], {2, 1, 1, 3}, {1, 2, 3, 4, 5, 6});
+  Set(b.weights["b"], {1, 1, 1, 2}, {10, 20});
+  engine::LayerDesc d;
+  d.name = "fc";
+  d.type = "Gemm";
+  d.tensors[0] = "x";
+  d.tensors[1] = "y";
+  d.weights[0] = "w";
+  d.weights[1] = "b";
+  std::unique_ptr<engine::Layer> l(
+      engine::find_layer(engine::kBackendDefault, "Gemm")(d, b.tensors, b.weights));
+  ASSERT_TRUE(l->reshape(b.env) && l->run(b.env)) << l->last_error;
+  Expect(*l->outputs[0], {1, 1, 1, 2}, {19, 41});
+}
+
 // ---- BatchNormalization -------------------------------------------------
 
 TEST(Batchnorm, HandComputedAndDefaultEpsilon) {

@@ -183,6 +183,9 @@ TEST_P(NetrunFault, ExitTwoNamingTheLayer) {
 INSTANTIATE_TEST_SUITE_P(Faults, NetrunFault, ::testing::Values(
     FaultCase{"unknown_type", R"({)" NET_INPUT R"(, "layers": [{"type": "Swish", "name": "s1", "tensors": ["x", "y"]}]})", "layer s1 (Swish): unknown layer type"},
     FaultCase{"missing_tensor", R"({)" NET_INPUT R"(, "layers": [{"type": "Add", "name": "sum", "tensors": ["x", "nowhere", "y"]}]})", "layer sum (Add): tensor nowhere is neither a network input nor made by an earlier layer"},
+    // A second writer would reshape the tensor after its first writer had
+    // fixed its shape, and that writer would then run on the other shape.
+    FaultCase{"tensor_made_twice", R"({)" NET_INPUT R"(, "layers": [{"type": "Relu", "name": "r1", "tensors": ["x", "y"]}, {"type": "Sigmoid", "name": "s2", "tensors": ["x", "y"]}]})", "layer s2 (Sigmoid): tensor y is a network input or made by an earlier layer already"},
     FaultCase{"single_tensor", R"({)" NET_INPUT R"(, "layers": [{"type": "Relu", "name": "r", "tensors": ["x"]}]})", "layer r (Relu): needs an input and an output tensor"},
     FaultCase{"shape_mismatch", R"({)" NET_INPUT R"(, "layers": [{"type": "Split", "name": "halves", "tensors": ["x", "a", "b"]}]})", "layer halves (Split): output shape cannot be formed: outputs do not divide the channels"},
     FaultCase{"malformed", "{\"layers\": [}", "JSON error at offset 12"},

@@ -2,17 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
 
 #include "host/extension_interface.h"
 #include "host/object_ref.h"
+#include "host/single_filter_provider.h"
 
 namespace {
 
 // A counted object that records its own destruction.
-class Tracked : public host::RefCounted<host::ExtensionProvider> {
+class Tracked final : public host::RefCounted<host::ExtensionProvider, Tracked> {
  public:
   explicit Tracked(int* destroyed) : destroyed_(destroyed) {}
-  ~Tracked() override { ++*destroyed_; }
+  ~Tracked() { ++*destroyed_; }
   void setExtensionControl(host::ExtensionControl*) override {}
   void listExtensions(host::ExtensionDescriptor*, int*) override {}
   void createVideoFilter(host::ObjectRef<host::ExtensionVideoFilter>&, const char*) override {}
@@ -101,6 +103,52 @@ TEST(RefCounting, AdoptAndDetachMoveOwnershipWithoutCounting) {
   EXPECT_EQ(destroyed, 0);
   EXPECT_EQ(raw->release(), 0);
   EXPECT_EQ(destroyed, 1);
+}
+
+// Slot 3 as a host built with the Microsoft ABI calls it: flags 0 destroys
+// in place, flags 1 destroys and frees; both answer the object's address.
+TEST(RefCounting, SlotThreeDestroysAndFreesOnlyWhenAsked) {
+  int destroyed = 0;
+  alignas(Tracked) unsigned char storage[sizeof(Tracked)];
+  Tracked* inPlace = new (storage) Tracked(&destroyed);
+  host::ExtensionProvider* p = inPlace;
+  EXPECT_EQ(p->scalarDeletingDestructor(0), static_cast<void*>(inPlace));
+  EXPECT_EQ(destroyed, 1);
+  Tracked* onHeap = new Tracked(&destroyed);
+  p = onHeap;
+  EXPECT_EQ(p->scalarDeletingDestructor(host::kDeleteAfterDestroy), static_cast<void*>(onHeap));
+  EXPECT_EQ(destroyed, 2);
+}
+
+// A filter whose construction runs out of memory.
+class Unmakeable final : public host::RefCounted<host::ExtensionVideoFilter, Unmakeable> {
+ public:
+  Unmakeable() { throw std::bad_alloc(); }
+  void setEnabled(bool) override {}
+  bool isEnabled() override { return true; }
+  int setProperty(const char*, const char*, size_t) override { return 0; }
+  int start(host::ObjectRef<host::FilterControl> c) override {
+    c.reset();
+    return 0;
+  }
+  int stop() override { return 0; }
+  int processFrame(host::ObjectRef<host::HostVideoFrame> in,
+                   host::ObjectRef<host::HostVideoFrame>&) override {
+    in.reset();
+    return 1;
+  }
+};
+class UnmakeableProvider final
+    : public host::SingleFilterProvider<Unmakeable, UnmakeableProvider> {
+ public:
+  UnmakeableProvider() : SingleFilterProvider("f", "log") {}
+};
+
+TEST(RefCounting, FactoryThrowsNothingIntoTheHost) {
+  UnmakeableProvider provider;
+  host::ObjectRef<host::ExtensionVideoFilter> out;
+  EXPECT_NO_THROW(provider.createVideoFilter(out, "f"));
+  EXPECT_FALSE(out);
 }
 
 TEST(FrameDataRecord, PresetsOnAZeroedRecord) {

@@ -155,6 +155,8 @@ TEST(JndGlobalSizes, EveryPixelHasAWorkItem) {
       {jnd::JndVariant::kGeneric, 1, 1, 1, 1, 1, 1, 1, 1},
       {jnd::JndVariant::kImagination, 854, 480, 854, 480, 427, 240, 427, 240},
       {jnd::JndVariant::kQualcomm, 1280, 720, 320, 720, 640, 360, 1280, 180},
+      {jnd::JndVariant::kQualcomm, 1278, 720, 320, 720, 639, 360, 1278, 180},
+      {jnd::JndVariant::kQualcomm, 3, 5, 1, 5, 2, 3, 3, 2},
   };
   for (const auto& c : cases) {
     const jnd::JndGlobalSizes g = jnd::GlobalSizesFor(c.v, c.w, c.h);
@@ -164,6 +166,31 @@ TEST(JndGlobalSizes, EveryPixelHasAWorkItem) {
     EXPECT_EQ(g.conv2[1], c.c2y);
     EXPECT_EQ(g.conv3[0], c.c3x);
     EXPECT_EQ(g.conv3[1], c.c3y);
+  }
+}
+
+// The Qualcomm input image holds whole texels of 4 pixels: a partial last
+// texel is filled with the row's last pixel.
+TEST(JndQualcommInput, RowsPaddedToWholeTexelsWithTheLastPixel) {
+  const struct {
+    int w, stride, texels;
+    std::vector<uint8_t> padded;  // both rows
+  } cases[] = {
+      {4, 6, 1, {1, 2, 3, 4, 11, 12, 13, 14}},
+      {5, 6, 2, {1, 2, 3, 4, 5, 5, 5, 5, 11, 12, 13, 14, 15, 15, 15, 15}},
+      {3, 6, 1, {1, 2, 3, 3, 11, 12, 13, 13}},
+      {1, 1, 1, {1, 1, 1, 1, 11, 11, 11, 11}},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> plane(static_cast<size_t>(c.stride) * 2, 99);
+    for (int x = 0; x < c.w; ++x) {
+      plane[x] = static_cast<uint8_t>(1 + x);
+      plane[c.stride + x] = static_cast<uint8_t>(11 + x);
+    }
+    EXPECT_EQ(jnd::QualcommInputTexels(c.w), c.texels) << c.w;
+    std::vector<uint8_t> out(static_cast<size_t>(c.texels) * 4 * 2, 0);
+    jnd::PadRowsToTexels(plane.data(), c.w, 2, c.stride, out.data());
+    EXPECT_EQ(out, c.padded) << c.w;
   }
 }
 

@@ -184,7 +184,7 @@ OX_CHILD_CASE(CacheDamagedThenRebuilt) {
 
 struct DamageCase {
   const char* damage;
-  bool openError;  // "Open file ... error!" rather than a rejected binary
+  bool openError;  // "Open file ... error!" rather than a stale or damaged cache
 };
 void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.damage; }
 
@@ -195,8 +195,9 @@ TEST_P(DamagedCache, RejectedWithoutCrashThenRebuilt) {
   const testutil::ChildRun run = Run("CacheDamagedThenRebuilt", c.damage);
   ASSERT_FALSE(run.Crashed()) << "child crashed, status " << run.status << "\n" << run.output;
   ASSERT_EQ(run.status, 0) << run.output;
-  const std::string expected = c.openError ? "lastError=[Open file " + dir_ + "/prog.bin error!]\n"
-                                           : "lastError=[Create Programe With Binary error!]\n";
+  const std::string expected =
+      c.openError ? "lastError=[Open file " + dir_ + "/prog.bin error!]\n"
+                  : "lastError=[Binary cache stale or damaged, rebuilding it from source]\n";
   EXPECT_NE(run.output.find(expected), std::string::npos) << run.output;
 }
 

@@ -227,4 +227,34 @@ TEST(PvcFrames, GatesBeforeTheWorker) {
   EXPECT_EQ(frame.dataCalls.load(), calls);
 }
 
+// Frames of zero width or height pass the worker's size rule but hold no
+// pixel: answered "not processed" with no error line, frame after frame.
+TEST(PvcFrames, ZeroSizedFramesPassWithoutAnErrorLine) {
+  PVCVideoFilter f;
+  ASSERT_EQ(f.setProperty("pvc_parameter", R"({"Backend":"cpu"})", 18), 0);
+  testutil::RecordingControl control;
+  f.start(host::ObjectRef<host::FilterControl>(&control));
+  host::ObjectRef<host::HostVideoFrame> out;
+  testutil::PlaneFrame first(64, 32);  // sets the CPU backend up
+  EXPECT_EQ(f.processFrame(host::ObjectRef<host::HostVideoFrame>(&first), out), 1);
+  uint8_t pixels[64] = {};
+  const struct {
+    int w, h;
+  } cases[] = {{0, 8}, {8, 0}, {0, 0}};
+  for (const auto& c : cases) {
+    testutil::PlaneFrame frame(c.w, c.h);
+    frame.nullPlane = pixels;  // a plane pointer, as a host may still pass one
+    for (int i = 0; i < 3; ++i) {
+      control.clear();
+      EXPECT_EQ(f.processFrame(host::ObjectRef<host::HostVideoFrame>(&frame), out), 1)
+          << c.w << "x" << c.h;
+      EXPECT_FALSE(out);
+      EXPECT_EQ(frame.refs.load(), 0);
+      for (const std::string& line : control.lines())
+        EXPECT_NE(line.compare(0, 2, "4 "), 0) << c.w << "x" << c.h << ": " << line;
+    }
+  }
+  f.stop();
+}
+
 }  // namespace

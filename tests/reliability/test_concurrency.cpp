@@ -20,9 +20,9 @@ namespace {
 
 // Counts destructions of a reference-counted interface object.
 std::atomic<int> g_destroyed{0};
-class Counted : public host::RefCounted<host::ExtensionVideoFilter> {
+class Counted final : public host::RefCounted<host::ExtensionVideoFilter, Counted> {
  public:
-  ~Counted() override { g_destroyed.fetch_add(1); }
+  ~Counted() { g_destroyed.fetch_add(1); }
   void setEnabled(bool) override {}
   bool isEnabled() override { return true; }
   int setProperty(const char*, const char*, size_t) override { return 0; }
@@ -122,6 +122,69 @@ TEST(ConcurrencyPvcFilter, FramesOverlapWithPropertyChanges) {
   if (testutil::PersonaName() == nullptr) {
     EXPECT_EQ(filtered.load(), 0);
   }
+}
+
+// A host control that counts log calls reaching it while nobody holds a
+// reference to it, as happens to a control its host has already released.
+// Each call lingers a little so an overlapping release shows.
+class ReleaseCheckingControl : public host::FilterControl {
+ public:
+  void addRef() override { refs.fetch_add(1); }
+  int release() override { return refs.fetch_sub(1) > 1 ? 1 : 0; }
+  void reserved2() override {}
+  void reserved3() override {}
+  void reserved4() override {}
+  void reserved5() override {}
+  int postEvent(const char*, const char*) override { return 0; }
+  int log(int, const char*, ...) override {
+    if (refs.load() <= 0) late.fetch_add(1);
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+    if (refs.load() <= 0) late.fetch_add(1);
+    return 0;
+  }
+  std::atomic<int> refs{0};
+  static std::atomic<long> late;
+};
+std::atomic<long> ReleaseCheckingControl::late{0};
+
+// Frames in flight while start replaces the control: every log line of a
+// frame goes to a control the filter still holds for that frame.  On the
+// CPU backend, so frames reach their log lines without a device.
+TEST(ConcurrencyPvcFilter, FramesLogThroughAControlTheyHoldWhileStartReplacesIt) {
+  constexpr int kStarts = 300;
+  std::vector<ReleaseCheckingControl> controls(kStarts);  // outlive the filter
+  ReleaseCheckingControl::late = 0;
+  pvc::PVCVideoFilter filter;
+  filter.addRef();
+  ASSERT_EQ(filter.setProperty("pvc_parameter", R"({"Backend":"cpu"})", 18), 0);
+  filter.start(host::ObjectRef<host::FilterControl>(&controls[0]));
+  const int W = 40, H = 24;
+  const std::vector<uint8_t> in = Texture(W, H);
+  std::atomic<bool> stop{false};
+  std::atomic<long> frames{0};
+  auto hammer = [&] {
+    while (!stop.load()) {
+      testutil::PlaneFrame frame(W, H);
+      frame.plane() = in;
+      host::ObjectRef<host::HostVideoFrame> out;
+      filter.processFrame(host::ObjectRef<host::HostVideoFrame>(&frame), out);
+      out.reset();
+      ++frames;
+    }
+  };
+  std::thread a(hammer), b(hammer);
+  for (int i = 1; i < kStarts; ++i) {
+    filter.start(host::ObjectRef<host::FilterControl>(&controls[i]));
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  stop = true;
+  a.join();
+  b.join();
+  filter.stop();
+  EXPECT_GT(frames.load(), 0);
+  EXPECT_EQ(ReleaseCheckingControl::late.load(), 0);
+  for (int i = 0; i + 1 < kStarts; ++i) EXPECT_EQ(controls[i].refs.load(), 0) << i;
+  EXPECT_EQ(controls[kStarts - 1].refs.load(), 1);
 }
 
 // Separate filters share nothing: fisheye filters on their own threads,

@@ -5,22 +5,46 @@
 // OpenCL object behind once it is stopped, and recover on the next frame or
 // the next start.  Runs on this machine's device shown as a GPU; without
 // the persona every case is skipped.
+//
+// Allocation failures at the host boundary: an operator new armed to throw
+// makes each entry point the host calls meet std::bad_alloc, which must be
+// answered with the entry point's failure code instead of crossing into
+// the host.  These need no device.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "fisheye/fish_provider.h"
 #include "jnd/jnd_filter.h"
 #include "jnd/jnd_weights.h"
 #include "jnd_test_env.h"
 #include "opencl/cl_memory.h"
+#include "pvc/pvc_provider.h"
 #include "pvc/pvc_video_filter.h"
 #include "pvc_fakes.h"
 #include "tools/persona/persona_api.h"
+
+// When positive on a thread: that thread's allocation number n from now
+// throws std::bad_alloc (1: the next one).  Other threads are unaffected.
+static thread_local long t_allocations_until_failure = 0;
+
+// Not inlined, like the deletes below, so the compiler pairs every delete
+// with operator new rather than with the malloc and free inside.
+[[gnu::noinline]] void* operator new(size_t n) {
+  if (t_allocations_until_failure > 0 && --t_allocations_until_failure == 0) throw std::bad_alloc();
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -306,6 +330,137 @@ TEST_F(TransferFault, FailedReadsLeaveTheDestinationAlone) {
     }
   }
   EXPECT_EQ(persona_.live(), liveBefore);
+}
+
+// ---- Allocation failures at the host boundary ------------------------------
+
+// Runs one host call with this thread's next allocation failing; an
+// exception that escapes is a failure of the row.
+int WithFailingAllocation(const char* label, const std::function<int()>& call) {
+  t_allocations_until_failure = 1;
+  int result = -99;
+  try {
+    result = call();
+  } catch (...) {
+    ADD_FAILURE() << label << ": an exception crossed the host boundary";
+  }
+  t_allocations_until_failure = 0;
+  return result;
+}
+
+TEST(HostBoundary, AllocationFailuresAnswerFailureCodes) {
+  testutil::RecordingControl control;  // outlives every filter below
+  const char* const kPvcValue = R"({"DevicesId":"a GPU name longer than a short string"})";
+  const char* const kFishValue = R"({"enable":1,"remap":1})";
+  const struct {
+    const char* label;
+    std::function<int()> call;  // the host call under the failing allocation
+    int result;
+  } rows[] = {
+      {"pvc setProperty", [&] {
+         pvc::PVCVideoFilter f;
+         return WithFailingAllocation("pvc setProperty", [&] {
+           return f.setProperty("pvc_parameter", kPvcValue, std::strlen(kPvcValue) + 1);
+         });
+       }, -1},
+      // A failed start leaves the filter stopped, holding no control.
+      {"pvc start", [&] {
+         pvc::PVCVideoFilter f;
+         const int r = WithFailingAllocation("pvc start", [&] {
+           return f.start(host::ObjectRef<host::FilterControl>(&control));
+         });
+         EXPECT_EQ(f.worker(), nullptr);
+         EXPECT_EQ(control.refs.load(), 0);
+         return r;
+       }, -1},
+      // The second frame (the warm-up for the frame size) fails: it passes
+      // unprocessed and the next ones warm up again and are filtered.
+      {"pvc processFrame", [&] {
+         pvc::PVCVideoFilter f;
+         f.setProperty("pvc_parameter", R"({"Backend":"cpu"})", 18);
+         f.start(host::ObjectRef<host::FilterControl>(&control));
+         testutil::PlaneFrame frame(64, 32);
+         host::ObjectRef<host::HostVideoFrame> out;
+         f.processFrame(host::ObjectRef<host::HostVideoFrame>(&frame), out);  // sets up
+         const int r = WithFailingAllocation("pvc processFrame", [&] {
+           return f.processFrame(host::ObjectRef<host::HostVideoFrame>(&frame), out);
+         });
+         EXPECT_FALSE(out);
+         EXPECT_EQ(frame.refs.load(), 0);
+         int filtered = 0;
+         for (int i = 0; i < 6 && filtered == 0; ++i) {
+           filtered += f.processFrame(host::ObjectRef<host::HostVideoFrame>(&frame), out) == 0;
+           out.reset();
+         }
+         EXPECT_EQ(filtered, 1) << "pvc processFrame: no frame filtered after the failure";
+         f.stop();
+         return r;
+       }, 1},
+      {"pvc stop", [&] {
+         pvc::PVCVideoFilter f;
+         f.start(host::ObjectRef<host::FilterControl>(&control));
+         return WithFailingAllocation("pvc stop", [&] { return f.stop(); });
+       }, 0},
+      {"fisheye setProperty", [&] {
+         fisheye::FishCorrectionVideoFilter f;
+         f.start(host::ObjectRef<host::FilterControl>(&control));
+         return WithFailingAllocation("fisheye setProperty", [&] {
+           return f.setProperty("fishCorrection", kFishValue, std::strlen(kFishValue) + 1);
+         });
+       }, 0},
+      {"fisheye start", [&] {
+         fisheye::FishCorrectionVideoFilter f;
+         const int r = WithFailingAllocation("fisheye start", [&] {
+           return f.start(host::ObjectRef<host::FilterControl>(&control));
+         });
+         EXPECT_EQ(f.corrector(), nullptr);
+         EXPECT_EQ(control.refs.load(), 0);
+         return r;
+       }, -1},
+      // The remap maps cannot be built: the frame is handed on unchanged.
+      {"fisheye processFrame", [&] {
+         fisheye::FishCorrectionVideoFilter f;
+         f.start(host::ObjectRef<host::FilterControl>(&control));
+         f.setProperty("fishCorrection", kFishValue, std::strlen(kFishValue) + 1);
+         testutil::PlaneFrame frame(16, 8);
+         frame.plane().assign(16 * 8, 77);
+         host::ObjectRef<host::HostVideoFrame> out;
+         const int r = WithFailingAllocation("fisheye processFrame", [&] {
+           return f.processFrame(host::ObjectRef<host::HostVideoFrame>(&frame), out);
+         });
+         EXPECT_EQ(frame.plane(), std::vector<uint8_t>(16 * 8, 77));
+         out.reset();
+         return r;
+       }, 0},
+      {"fisheye stop", [&] {
+         fisheye::FishCorrectionVideoFilter f;
+         f.start(host::ObjectRef<host::FilterControl>(&control));
+         return WithFailingAllocation("fisheye stop", [&] { return f.stop(); });
+       }, 0},
+      // Factories: 1 when a filter came back, 0 for the empty reference.
+      {"pvc createVideoFilter", [&] {
+         pvc::PvcExtensionProvider provider;
+         host::ObjectRef<host::ExtensionVideoFilter> out;
+         WithFailingAllocation("pvc createVideoFilter", [&] {
+           provider.createVideoFilter(out, "pvc");
+           return 0;
+         });
+         return out ? 1 : 0;
+       }, 0},
+      {"fisheye createVideoFilter", [&] {
+         fisheye::FishCorrectionProvider provider;
+         host::ObjectRef<host::ExtensionVideoFilter> out;
+         WithFailingAllocation("fisheye createVideoFilter", [&] {
+           provider.createVideoFilter(out, "FishCorrectionVideoFilter");
+           return 0;
+         });
+         return out ? 1 : 0;
+       }, 0},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.call(), row.result) << row.label;
+    EXPECT_EQ(control.refs.load(), 0) << row.label;
+  }
 }
 
 }  // namespace

@@ -149,6 +149,8 @@ engine::LayerDesc NetDescription::Desc(size_t i) const {
   std::memcpy(d.params, l.params, sizeof d.params);
   d.alpha = l.alpha;
   d.beta = l.beta;
+  // Every layer's factors are decided here (a Gemm without them got 1).
+  d.factors_set = true;
   for (size_t k = 0; k < l.tensors.size(); ++k) d.tensors[k] = l.tensors[k].c_str();
   for (size_t k = 0; k < l.weights.size(); ++k) d.weights[k] = l.weights[k].c_str();
   return d;

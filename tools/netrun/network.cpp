@@ -1,5 +1,6 @@
 #include "tools/netrun/network.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <set>
@@ -21,6 +22,7 @@ std::string ShapeText(const engine::Tensor& t) {
 const char* const kErrUnknownType = ": unknown layer type";
 const char* const kErrNoTensors = ": needs an input and an output tensor";
 const char* const kErrNotProduced = " is neither a network input nor made by an earlier layer";
+const char* const kErrMadeTwice = " is a network input or made by an earlier layer already";
 const char* const kErrNoShape = ": output shape cannot be formed: ";
 const char* const kErrRunFailed = ": run failed: ";
 const char* const kErrShapeDisagrees = ": file shape disagrees with the declared shape";
@@ -92,6 +94,13 @@ bool Network::Build(const NetDescription& net, std::string* error) {
       if (available.count(t->name) == 0)
         return Fail(error, Named(entry) + ": tensor " + t->name +
                                kErrNotProduced);
+    // One writer per tensor: a second one would reshape it after the first
+    // had fixed the shape it runs on.  A layer writing its own input is left
+    // to shape inference (only activations may work in place).
+    for (const engine::Tensor* t : layer->outputs)
+      if (available.count(t->name) != 0 &&
+          std::find(layer->inputs.begin(), layer->inputs.end(), t) == layer->inputs.end())
+        return Fail(error, Named(entry) + ": tensor " + t->name + kErrMadeTwice);
     for (const engine::Tensor* t : layer->outputs) available.insert(t->name);
   }
   order.clear();

@@ -55,6 +55,7 @@ std::string ShapeText(const engine::Tensor& t);
 extern const char* const kErrUnknownType;     // ": unknown layer type"
 extern const char* const kErrNoTensors;       // ": needs an input and an output tensor"
 extern const char* const kErrNotProduced;     // " is neither a network input nor ..."
+extern const char* const kErrMadeTwice;       // " is a network input or made by ... already"
 extern const char* const kErrNoShape;         // ": output shape cannot be formed: "
 extern const char* const kErrRunFailed;       // ": run failed: "
 extern const char* const kErrShapeDisagrees;  // ": file shape disagrees with the declared shape"
