@@ -293,10 +293,8 @@ bool JndFilterCpu::update_net_paras(const JNDNetWeights& weights) {
   return true;
 }
 
-void JndFilterCpu::setUpGeometry(int width, int height, int stride, bool copyInput) {
-  const size_t plane = static_cast<size_t>(stride) * static_cast<size_t>(height - 1) +
-                       static_cast<size_t>(width);
-  if (copyInput && staging_.size() != plane) staging_.assign(plane, 0);
+void JndFilterCpu::setUpGeometry(int width, int height, int stride, size_t stagingBytes) {
+  if (stagingBytes > 0 && staging_.size() != stagingBytes) staging_.assign(stagingBytes, 0);
   if (width == width_ && height == height_ && stride == stride_) return;
 
   const int bands = std::max(1, std::min(threads(), (height + kMinBandRows - 1) / kMinBandRows));
@@ -431,7 +429,7 @@ bool JndFilterCpu::process(const uint8_t* src, uint8_t* dst, int width, int heig
   const bool inPlace = src == dst;
   const uintptr_t s0 = reinterpret_cast<uintptr_t>(src), d0 = reinterpret_cast<uintptr_t>(dst);
   const bool overlap = !inPlace && s0 < d0 + span && d0 < s0 + span;
-  setUpGeometry(width, height, stride, overlap);
+  setUpGeometry(width, height, stride, overlap ? span : 0);
   if (overlap) {
     std::memcpy(staging_.data(), src, span);
     src = staging_.data();

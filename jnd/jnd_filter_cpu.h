@@ -60,7 +60,9 @@ class JndFilterCpu : public JndFilter {
 
  private:
   struct Band;
-  void setUpGeometry(int width, int height, int stride, bool copyInput);
+  // Sizes the bands for a geometry, and the copy of an overlapping source
+  // plane when stagingBytes is not 0.
+  void setUpGeometry(int width, int height, int stride, size_t stagingBytes);
   void runBand(int index, const uint8_t* src, uint8_t* dst, bool inPlace);
   void saveHalo(int index, const uint8_t* src);
 

@@ -127,22 +127,14 @@ TEST(ConcurrencyPvcFilter, FramesOverlapWithPropertyChanges) {
 // A host control that counts log calls reaching it while nobody holds a
 // reference to it, as happens to a control its host has already released.
 // Each call lingers a little so an overlapping release shows.
-class ReleaseCheckingControl : public host::FilterControl {
+class ReleaseCheckingControl : public testutil::RecordingControl {
  public:
-  void addRef() override { refs.fetch_add(1); }
-  int release() override { return refs.fetch_sub(1) > 1 ? 1 : 0; }
-  void reserved2() override {}
-  void reserved3() override {}
-  void reserved4() override {}
-  void reserved5() override {}
-  int postEvent(const char*, const char*) override { return 0; }
   int log(int, const char*, ...) override {
     if (refs.load() <= 0) late.fetch_add(1);
     std::this_thread::sleep_for(std::chrono::microseconds(50));
     if (refs.load() <= 0) late.fetch_add(1);
     return 0;
   }
-  std::atomic<int> refs{0};
   static std::atomic<long> late;
 };
 std::atomic<long> ReleaseCheckingControl::late{0};

@@ -16,6 +16,7 @@
 
 #include "hoststub/oxrin_host.h"
 #include "jnd/jnd_filter_cpu.h"
+#include "pvc/pvc_video_filter.h"
 #include "platform/platform.h"
 #include "tools/exthost/builtin_clip.h"
 #include "tools/exthost/gpu_probe.h"
@@ -74,10 +75,10 @@ constexpr char kUsage[] =
 
 static_assert(jnd::kJndCpuMaxThreads == 64, "the usage text gives --threads as 1..64");
 
-// pvc backends as --backend names them (the filter's "Backend" values).
-constexpr char kBackendAuto[] = "auto";
-constexpr char kBackendOpenCl[] = "opencl";
-constexpr char kBackendCpu[] = "cpu";
+// pvc backends as --backend names them: the filter's "Backend" values.
+using pvc::kBackendAuto;
+using pvc::kBackendCpu;
+constexpr const char* kBackendOpenCl = pvc::kBackendOpenCL;
 constexpr char kErrBackend[] = "exthost: --backend needs auto, opencl or cpu, got \"%s\"\n";
 constexpr char kErrThreads[] = "exthost: --threads needs a count from 1 to %d, got \"%s\"\n";
 // Which backend pvc runs on and why, on standard error and in the summary.
