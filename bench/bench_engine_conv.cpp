@@ -1,18 +1,20 @@
 // The engine's 3x3 convolution (stride 1, pad 1) on 64x64x32 -> 32 and
-// 128x128x16 -> 16 tensors: simd::Conv on the wide and the plain path, and
-// cl::Conv's kernel on the OpenCL device (a GPU when there is one, else
-// the CPU device; kernel time from OpenCL profiling, without transfers), in
-// GFLOP/s (2 x weight elements x output pixels per run).  Read the figures
-// beside bench_fma_peak's single-core number.
+// 128x128x16 -> 16 tensors: simd::Conv on each CPU path the processor runs
+// (plain, wide128, avx2, avx512; one thread), and cl::Conv's kernel on the
+// OpenCL device (a GPU when there is one, else the CPU device; kernel time
+// from OpenCL profiling, without transfers), in GFLOP/s (2 x weight
+// elements x output pixels per run; the CPU paths per second of CPU
+// time).  Read the CPU figures beside bench_fma_peak's
+// single-core number (bench/summarise.py does).
 #include <benchmark/benchmark.h>
 
 #include <random>
 #include <string>
 
 #include "engine/cl/base.h"
-#include "engine/cpu_info.h"
 #include "engine/layer.h"
 #include "engine/registry.h"
+#include "engine/simd/conv_kernels.h"
 #include "opencl/cl_engine.h"
 #include "tools/netrun/engine_program.h"
 
@@ -53,21 +55,29 @@ void MakeConv(ConvSetup* s, int h, int w, int c) {
   s->layer = engine::find_layer(engine::kBackendDefault, "Conv")(desc, tensors, weights);
 }
 
-// args: height, width, channels (in = out), plain (1) or wide (0).
+// args: height, width, channels (in = out), path (engine::simd::ConvPath:
+// 0 plain, 1 wide128, 2 avx2, 3 avx512).
 void BM_SimdConv3x3(benchmark::State& state) {
   const int h = static_cast<int>(state.range(0)), w = static_cast<int>(state.range(1));
   const int c = static_cast<int>(state.range(2));
-  const bool plain = state.range(3) != 0;
-  if (!plain && !engine::cpu_info().avx_fma) {
-    state.SkipWithError("this processor has no AVX+FMA");
+  const auto path = static_cast<engine::simd::ConvPath>(state.range(3));
+  if (!engine::simd::ConvPathRuns(path)) {
+    state.SkipWithError((std::string("this processor does not run the ") +
+                         engine::simd::ConvPathName(path) + " path").c_str());
     return;
   }
   ConvSetup setup;
   MakeConv(&setup, h, w, c);
   engine::Layer* layer = setup.layer;
   engine::TensorMap& tensors = setup.tensors;
+  auto* limit = dynamic_cast<engine::simd::ConvPathLimit*>(layer);
+  if (limit == nullptr) {
+    state.SkipWithError("the layer takes no path limit");
+    return;
+  }
+  limit->widest_path = path;
   engine::core::RunEnv env;
-  env.generic_cpu = plain;
+  env.generic_cpu = path == engine::simd::ConvPath::kPlain;
   if (!layer->reshape(env) || !layer->run(env)) {
     state.SkipWithError(layer->last_error.c_str());
     return;
@@ -135,11 +145,9 @@ void BM_ClConv3x3(benchmark::State& state) {
 }
 
 BENCHMARK(BM_SimdConv3x3)
-    ->ArgNames({"h", "w", "c", "plain"})
-    ->Args({64, 64, 32, 0})
-    ->Args({64, 64, 32, 1})
-    ->Args({128, 128, 16, 0})
-    ->Args({128, 128, 16, 1})
+    ->ArgNames({"h", "w", "c", "path"})
+    ->ArgsProduct({{64}, {64}, {32}, {0, 1, 2, 3}})
+    ->ArgsProduct({{128}, {128}, {16}, {0, 1, 2, 3}})
     ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_ClConv3x3)

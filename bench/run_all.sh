@@ -4,8 +4,9 @@
 # machine's OpenCL device, the CPU filter on each instruction-set path on
 # one thread and on all, the plain single-thread C++ evaluation, the
 # transfer rates and FFmpeg's hqdn3d and nlmeans on the same 1280x720
-# frames, and the engine's 3x3 convolution on the CPU and the OpenCL
-# device; then a summary with the gaps to the speed targets.
+# frames, and the engine's 3x3 convolution on each CPU path (read against
+# the one-core float peak) and the OpenCL device; then a summary with the
+# gaps to the speed targets.
 #
 #   bench/run_all.sh [BUILD_DIR] [OUT_DIR]   (default build/default, BUILD_DIR/bench-results)
 #

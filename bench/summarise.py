@@ -21,6 +21,8 @@ PATH_FORMS = {"avx512vnni": "avx512vnni", "avx512": "avx512bw", "avx2": "avx2", 
 FORM_TEXT = {"avx512vnni": "vpdpwssd zmm", "avx512bw": "vpmaddwd+vpaddd zmm",
              "avx2": "vpmaddwd+vpaddd ymm", "sse2": "pmaddwd+paddd xmm"}
 PATH_ORDER = ["scalar", "avx2", "avx512", "avx512vnni"]
+# bench_engine_conv's path argument (engine::simd::ConvPath) -> its name.
+CONV_PATHS = ["plain", "wide128", "avx2", "avx512"]
 UNIT_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 
 
@@ -253,18 +255,32 @@ def main(out):
     conv = load(out, "bench_engine_conv")
     peak_one = fpeak.get("1")
     if conv:
-        lines += ["Engine 3x3 convolution (stride 1, pad 1; device: kernel time from OpenCL profiling):", "",
+        lines += ["Engine 3x3 convolution (stride 1, pad 1), simd::Conv on each CPU path on one thread and "
+                  "cl::Conv on the OpenCL device (kernel time from OpenCL profiling); 'of one-core peak' is "
+                  "against the float FMA peak above on 1 thread (%s)." % (
+                      "%.1f GFLOP/s" % peak_one if peak_one else "not measured"), "",
                   "| Layer | Tensor | GFLOP/s | of one-core peak | placement |", "|---|---|---|---|---|"]
-        for name, b in sorted(conv.items()):
+        conv_rows = []
+        for name, b in conv.items():
             m = re.search(r"h:(\d+)/w:(\d+)/c:(\d+)", name)
             if not m:
                 continue
-            layer = "cl::Conv" if name.startswith("BM_Cl") else (
-                "simd::Conv, plain" if "plain:1" in name else "simd::Conv, wide")
-            lines.append("| %s | %sx%sx%s | %.2f | %s | %s |" % (
+            p = re.search(r"path:(\d+)", name)
+            order = int(p.group(1)) if p else len(CONV_PATHS)
+            if name.startswith("BM_Cl"):
+                layer = "cl::Conv"
+            else:
+                layer = "simd::Conv, %s" % (CONV_PATHS[order] if order < len(CONV_PATHS) else "?")
+            conv_rows.append(((int(m.group(1)), order), "| %s | %sx%sx%s | %.2f | %s | %s |" % (
                 layer, m.group(1), m.group(2), m.group(3), b.get("GFLOP", 0),
-                "%.0f %%" % (100.0 * b.get("GFLOP", 0) / peak_one) if peak_one else "-",
-                b.get("label", "")))
+                pct(b.get("GFLOP", 0) / peak_one) if peak_one else "-", b.get("label", ""))))
+        lines += [r[1] for r in sorted(conv_rows)]
+        peak_form = next((b.get("label", "") for n, b in fma.items()
+                          if n.startswith("BM_FmaPeak/threads:1")), "")
+        if peak_form:
+            lines += ["", "The float peak is measured with %s, in wall time; the convolution paths in CPU "
+                      "time, so a loaded machine lowers the peak more than the paths.  A path on wider "
+                      "vectors can pass 100 %% of the peak on a core that runs those at full rate." % peak_form]
     print("\n".join(lines))
 
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cfloat>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,11 +33,16 @@ struct LayerDesc {
   // beta as they are.  Taken from the reserved bytes, so the record keeps
   // its size.
   bool factors_set = false;
-  unsigned char reserved[47] = {};
-  const char* extra = nullptr;
+  // Unused; keeps the record's size and the offsets of the fields below
+  // (on 64-bit targets: tensors at 144, 272 bytes in all).
+  unsigned char reserved[55] = {};
   const char* tensors[kMaxTensorNames] = {};  // inputs, then outputs
   const char* weights[kMaxWeightNames] = {};  // names in the WeightMap
 };
+
+static_assert(sizeof(void*) != 8 ||
+                  (offsetof(LayerDesc, tensors) == 144 && sizeof(LayerDesc) == 272),
+              "LayerDesc keeps its layout");
 
 // Shared bias of layers given only a weight: zeros, sized for the largest
 // need among them.

@@ -9,25 +9,6 @@
 
 namespace fisheye {
 
-// Meanings follow the camera model of fish_lens_model.h.
-const LensOption kLensOptions[11] = {
-    {"ss0", &FishCorrectionParams::ss0, 0.9375f, "lens polynomial P(rho), constant term"},
-    {"ss1", &FishCorrectionParams::ss1, 0.0f, "lens polynomial P(rho), linear term"},
-    {"ss2", &FishCorrectionParams::ss2, -2.944f, "lens polynomial P(rho), quadratic term"},
-    {"ss3", &FishCorrectionParams::ss3, 5.7344f, "lens polynomial P(rho), cubic term"},
-    {"ss4", &FishCorrectionParams::ss4, -4.4564f, "lens polynomial P(rho), quartic term"},
-    {"x_center", &FishCorrectionParams::xCenter, 0.49f, "lens centre, fraction of the width"},
-    {"y_center", &FishCorrectionParams::yCenter, 0.48f, "lens centre, fraction of the height"},
-    {"scale_factor", &FishCorrectionParams::scaleFactor, 4.5f,
-     "focal length of the corrected view, tenths of the frame width"},
-    {"focal_length", &FishCorrectionParams::focalLength, 31.0f,
-     "focal length of the lens in use (scales the polynomial's radius)"},
-    {"pol_focal_length", &FishCorrectionParams::polFocalLength, 31.0f,
-     "focal length the lens polynomial was fitted for"},
-    {"split_height", &FishCorrectionParams::splitHeight, 1.0f,
-     "share of the frame height the corrected view spans, from the top"},
-};
-
 namespace {
 
 // A JSON number as float; values beyond the float range saturate instead

@@ -31,15 +31,39 @@ constexpr int32_t kDefaultHeight = 480;
 constexpr int kStartFailed = -1;
 constexpr int kStopFailed = -1;
 
-// The lens keys of "fishCorrection": one row per float field, read by the
-// parser, the defaults and the documentation alike.
+// The lens keys of "fishCorrection": one row per float field of
+// FishCorrectionParams (the frame size aside), read by the parser, the
+// defaults, SameParams and README.md's member list (tests/fisheye checks
+// the README shows every row).  Each is a JSON number, found whatever its
+// case; an absent key or a value that is not a number takes the default.
+// Meanings follow the camera model of fish_lens_model.h.
 struct LensOption {
   const char* key;
   float FishCorrectionParams::*field;
   float defaultValue;
-  const char* meaning;
+  const char* help;
 };
-extern const LensOption kLensOptions[11];
+inline constexpr LensOption kLensOptions[] = {
+    {"ss0", &FishCorrectionParams::ss0, 0.9375f, "lens polynomial P(rho), constant term"},
+    {"ss1", &FishCorrectionParams::ss1, 0.0f, "lens polynomial P(rho), linear term"},
+    {"ss2", &FishCorrectionParams::ss2, -2.944f, "lens polynomial P(rho), quadratic term"},
+    {"ss3", &FishCorrectionParams::ss3, 5.7344f, "lens polynomial P(rho), cubic term"},
+    {"ss4", &FishCorrectionParams::ss4, -4.4564f, "lens polynomial P(rho), quartic term"},
+    {"x_center", &FishCorrectionParams::xCenter, 0.49f, "lens centre, fraction of the width"},
+    {"y_center", &FishCorrectionParams::yCenter, 0.48f, "lens centre, fraction of the height"},
+    {"scale_factor", &FishCorrectionParams::scaleFactor, 4.5f,
+     "focal length of the corrected view, tenths of the frame width"},
+    {"focal_length", &FishCorrectionParams::focalLength, 31.0f,
+     "focal length of the lens in use (scales the polynomial's radius)"},
+    {"pol_focal_length", &FishCorrectionParams::polFocalLength, 31.0f,
+     "focal length the lens polynomial was fitted for"},
+    {"split_height", &FishCorrectionParams::splitHeight, 1.0f,
+     "share of the frame height the corrected view spans, from the top"},
+};
+// Every field but width and height has its row.
+static_assert(sizeof(FishCorrectionParams) ==
+                  (sizeof(kLensOptions) / sizeof(kLensOptions[0]) + 2) * sizeof(float),
+              "a lens field without a row in kLensOptions");
 
 // Parameters with every lens field at its default and no frame size.
 FishCorrectionParams DefaultLensParams();

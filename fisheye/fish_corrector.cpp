@@ -2,16 +2,17 @@
 
 #include <new>
 
+#include "fisheye/fish_correction_filter.h"  // kLensOptions: the lens fields
 #include "fisheye/fish_lens_model.h"
 
 namespace fisheye {
 
 bool SameParams(const FishCorrectionParams& a, const FishCorrectionParams& b) {
-  return a.ss0 == b.ss0 && a.ss1 == b.ss1 && a.ss2 == b.ss2 && a.ss3 == b.ss3 &&
-         a.ss4 == b.ss4 && a.xCenter == b.xCenter && a.yCenter == b.yCenter &&
-         a.width == b.width && a.height == b.height && a.scaleFactor == b.scaleFactor &&
-         a.focalLength == b.focalLength && a.polFocalLength == b.polFocalLength &&
-         a.splitHeight == b.splitHeight;
+  if (a.width != b.width || a.height != b.height) return false;
+  for (const LensOption& o : kLensOptions) {
+    if (a.*o.field != b.*o.field) return false;
+  }
+  return true;
 }
 
 bool FishCorrector::init(const FishCorrectionParams* params) {

@@ -6,13 +6,17 @@
 #   fuzz/run_fuzz.sh TARGET [SECONDS]      (default 300)
 #
 # Build the targets first: cmake --preset fuzz && cmake --build --preset fuzz
+# (FUZZ_BUILD_DIR names another build folder of that preset's settings).
+# Exits non-zero when the target is missing or libFuzzer finds a crash, a
+# leak, a timeout or runs out of memory.
 set -eu
 cd "$(dirname "$0")/.."
 target=$1
 seconds=${2:-300}
-bin=build/fuzz/bin/$target
-work=build/fuzz/corpus/$target
-crashes=build/fuzz/crashes/$target
+build=${FUZZ_BUILD_DIR:-build/fuzz}
+bin=$build/bin/$target
+work=$build/corpus/$target
+crashes=$build/crashes/$target
 mkdir -p "$work" "$crashes"
 cp -n fuzz/corpus/"$target"/* "$work"/ 2>/dev/null || true
 # Standard output of the code under test is noise here (close_fd_mask=1).

@@ -12,9 +12,6 @@ namespace jnd {
 
 namespace {
 
-constexpr int kQualcommVendor = 7;
-constexpr int kImaginationVendor = 8;
-
 constexpr char kNotInitialised[] = "Not Initialized!";
 constexpr char kNotInitialisedUpdate[] = "Not Initialized!(in update_net_paras)";
 constexpr char kGeometryFailed[] = "Can not set up device memory for the frame";
@@ -45,6 +42,13 @@ constexpr uint32_t kIonPolicyDefault = 0x40A4;
 
 size_t CeilDiv(int value, int by) { return static_cast<size_t>((value + by - 1) / by); }
 
+// Where conv1 takes its input plane (a buffer over imported host memory
+// goes there too).
+int InputArgIndex(const JndVariantDesc& v) {
+  const int buffer = ArgIndex(v, 0, JndArg::kInputBuffer);
+  return buffer >= 0 ? buffer : ArgIndex(v, 0, JndArg::kInputImage);
+}
+
 }  // namespace
 
 void JndFilter::fail(const std::string& text) {
@@ -55,13 +59,14 @@ void JndFilter::fail(const std::string& text) {
 
 JndDevicePlan PlanForDevice(int vendor, bool armImportHost, bool fp16, bool quantised) {
   JndDevicePlan p;
-  p.variant = VariantForVendor(vendor);
+  p.desc = &VariantDesc(VariantForVendor(vendor));
+  p.variant = p.desc->variant;
   p.armImport = armImportHost;
   p.bufferOut = armImportHost;
   p.quantised = quantised;
   p.fp16 = fp16;
   p.packing.quantised = quantised;
-  p.packing.bufferWrites = p.variant == JndVariant::kQualcomm || p.bufferOut;
+  p.packing.bufferWrites = p.desc->writesBuffers || p.bufferOut;
   p.packing.fp16 = fp16;
   p.packing.s1 = p.packing.s2 = quantised ? 0.5f : 1.0f;
   return p;
@@ -73,28 +78,14 @@ std::string JndCacheFileName(const std::string& cachePath, const std::string& de
 }
 
 JndGlobalSizes GlobalSizesFor(JndVariant variant, int w, int h) {
+  const JndVariantDesc& v = VariantDesc(variant);
   JndGlobalSizes g{};
-  const size_t half_w = CeilDiv(w, 2), half_h = CeilDiv(h, 2);
-  auto set = [](size_t* d, size_t x, size_t y) {
-    d[0] = x;
-    d[1] = y;
-    d[2] = 1;
-  };
-  switch (variant) {
-    case JndVariant::kQualcomm:
-      set(g.conv1, static_cast<size_t>(QualcommInputTexels(w)), static_cast<size_t>(h));
-      set(g.conv3, static_cast<size_t>(w), CeilDiv(h, 4));
-      break;
-    case JndVariant::kImagination:
-      set(g.conv1, static_cast<size_t>(w), static_cast<size_t>(h));
-      set(g.conv3, half_w, half_h);
-      break;
-    default:
-      set(g.conv1, CeilDiv(w, 4), static_cast<size_t>(h));
-      set(g.conv3, half_w, half_h);
-      break;
+  size_t* sizes[kJndKernels] = {g.conv1, g.conv2, g.conv3};
+  for (int k = 0; k < kJndKernels; ++k) {
+    sizes[k][0] = CeilDiv(w, v.pixelsPerItem[k][0]);
+    sizes[k][1] = CeilDiv(h, v.pixelsPerItem[k][1]);
+    sizes[k][2] = 1;
   }
-  set(g.conv2, half_w, half_h);
   return g;
 }
 
@@ -220,8 +211,9 @@ bool JndFilterCL::update_net_paras(const JNDNetWeights& weights) {
   // in place, and new ones are bound at the next geometry set-up.
   if (ok && width_ != 0) {
     for (int i = 0; i < 3; ++i) {
-      kernels_[i]->SetArgMem(2, weights_[i]);
-      ok = kernels_[i]->SetArgs(2) && ok;
+      const int at = ArgIndex(*plan_.desc, i, JndArg::kWeights);
+      kernels_[i]->SetArgMem(at, weights_[i]);
+      ok = kernels_[i]->SetArgs(at) && ok;
     }
   }
   weights_whole_ = ok;
@@ -265,8 +257,9 @@ bool JndFilterCL::bindImportedInput(const uint8_t* src) {
   inputImported_ = input_->ImportHostMemory(bytes, const_cast<uint8_t*>(src));
   if (!inputImported_ && !input_->CreateBuffer(bytes, kInputFlags | CL_MEM_ALLOC_HOST_PTR))
     return false;
-  kernels_[0]->SetArgMem(0, input_->buffer);
-  return kernels_[0]->SetArgs(0);
+  const int at = InputArgIndex(*plan_.desc);
+  kernels_[0]->SetArgMem(at, input_->buffer);
+  return kernels_[0]->SetArgs(at);
 }
 
 bool JndFilterCL::bindImportedOutput(uint8_t* dst) {
@@ -274,8 +267,116 @@ bool JndFilterCL::bindImportedOutput(uint8_t* dst) {
   outputImported_ = output_->ImportHostMemory(bytes, dst);
   if (!outputImported_ && !output_->CreateBuffer(bytes, kOutputFlags | CL_MEM_ALLOC_HOST_PTR))
     return false;
-  kernels_[2]->SetArgMem(1, output_->buffer);
-  return kernels_[2]->SetArgs(1);
+  const int at = ArgIndex(*plan_.desc, 2, JndArg::kOutputBuffer);
+  kernels_[2]->SetArgMem(at, output_->buffer);
+  return kernels_[2]->SetArgs(at);
+}
+
+bool JndFilterCL::setUpInput(const uint8_t* src, bool* ok) {
+  const size_t plane = static_cast<size_t>(height_) * static_cast<size_t>(stride_);
+  const cl_mem_flags flags = kInputFlags | (hostMapped_ ? CL_MEM_ALLOC_HOST_PTR : 0);
+  if (plan_.armImport) {
+    inputImported_ = input_->ImportHostMemory(plane, const_cast<uint8_t*>(src));
+    if (inputImported_) {
+      std::printf(kInputImported);
+    } else {
+      *ok = input_->CreateBuffer(plane, flags) && *ok;
+      std::printf(kInputNotImported);
+    }
+    return true;
+  }
+  switch (plan_.desc->input) {
+    case JndInputForm::kBuffer:
+      *ok = input_->CreateBuffer(plane, flags) && *ok;
+      return true;
+    case JndInputForm::kTexelImage: {
+      // A partial last texel is uploaded from a padded copy of the plane.
+      const int texels = QualcommInputTexels(width_);
+      const size_t padded = static_cast<size_t>(texels) * 4 * static_cast<size_t>(height_);
+      try {
+        padded_.assign(width_ % 4 != 0 ? padded : 0, 0);
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+      const uint32_t policy =
+          engine_->qcomHostIocoherent ? kIonPolicyIoCoherent : kIonPolicyDefault;
+      if (input_->ImportHostImage(texels, height_, CL_UNORM_INT8, CL_RGBA, CL_MEM_READ_ONLY,
+                                  policy)) {
+        std::printf(kIonImage);
+      } else {
+        std::printf(kIonImageFailed);
+        *ok = input_->CreateImage(texels, height_, CL_UNORM_INT8, CL_RGBA, flags) && *ok;
+      }
+      return true;
+    }
+  }
+  return true;
+}
+
+bool JndFilterCL::setUpOutput(uint8_t* dst) {
+  const size_t plane = static_cast<size_t>(height_) * static_cast<size_t>(stride_);
+  const cl_mem_flags flags = kOutputFlags | (hostMapped_ ? CL_MEM_ALLOC_HOST_PTR : 0);
+  if (!plan_.armImport) return output_->CreateBuffer(plane, flags);
+  outputImported_ = output_->ImportHostMemory(plane, dst);
+  if (outputImported_) {
+    std::printf(kOutputImported);
+    return true;
+  }
+  const bool ok = output_->CreateBuffer(plane, flags);
+  std::printf(kOutputNotImported);
+  return ok;
+}
+
+bool JndFilterCL::intermediatesOverBuffers() const {
+  return plan_.desc->writesBuffers || plan_.bufferOut;
+}
+
+void JndFilterCL::setArgument(int kernel, int index, JndArg arg) {
+  opencl::ClKernel& k = *kernels_[kernel];
+  const bool overBuffer = intermediatesOverBuffers();
+  switch (arg) {
+    case JndArg::kEnd:
+      break;
+    case JndArg::kInputBuffer:
+      k.SetArgMem(index, input_->buffer);
+      break;
+    case JndArg::kInputImage:
+      k.SetArgMem(index, input_->image);
+      break;
+    case JndArg::kInter1Image:
+      k.SetArgMem(index, inter1_->image);
+      break;
+    case JndArg::kInter1Written:
+      k.SetArgMem(index, overBuffer ? inter1_->buffer : inter1_->image);
+      break;
+    case JndArg::kInter2Image:
+      k.SetArgMem(index, inter2_->image);
+      break;
+    case JndArg::kInter2Written:
+      k.SetArgMem(index, overBuffer ? inter2_->buffer : inter2_->image);
+      break;
+    case JndArg::kOutputBuffer:
+      k.SetArgMem(index, output_->buffer);
+      break;
+    case JndArg::kWeights:
+      k.SetArgMem(index, weights_[kernel]);
+      break;
+    case JndArg::kWidth:
+      k.SetArgInt(index, width_);
+      break;
+    case JndArg::kHeight:
+      k.SetArgInt(index, height_);
+      break;
+    case JndArg::kStride:
+      k.SetArgInt(index, stride_);
+      break;
+    case JndArg::kInter1Row:
+      k.SetArgInt(index, inter1_->rowLength);
+      break;
+    case JndArg::kInter2Row:
+      k.SetArgInt(index, inter2_->rowLength);
+      break;
+  }
 }
 
 bool JndFilterCL::setUpGeometry(int W, int H, int S, const uint8_t* src, uint8_t* dst) {
@@ -284,116 +385,42 @@ bool JndFilterCL::setUpGeometry(int W, int H, int S, const uint8_t* src, uint8_t
   width_ = W;
   height_ = H;
   stride_ = S;
-  const size_t plane = static_cast<size_t>(H) * static_cast<size_t>(S);
-  const cl_mem_flags in_flags = kInputFlags | (hostMapped_ ? CL_MEM_ALLOC_HOST_PTR : 0);
-  const cl_mem_flags out_flags = kOutputFlags | (hostMapped_ ? CL_MEM_ALLOC_HOST_PTR : 0);
-  const bool qualcomm = plan_.variant == JndVariant::kQualcomm;
+  const JndVariantDesc& v = *plan_.desc;
   const cl_channel_type inter_type = quantised_ ? CL_UNORM_INT8 : CL_HALF_FLOAT;
   bool ok = true;
-
-  // Input plane.
-  if (plan_.armImport) {
-    inputImported_ = input_->ImportHostMemory(plane, const_cast<uint8_t*>(src));
-    if (inputImported_) {
-      std::printf(kInputImported);
-    } else {
-      ok = input_->CreateBuffer(plane, in_flags) && ok;
-      std::printf(kInputNotImported);
-    }
-  } else if (!qualcomm) {
-    ok = input_->CreateBuffer(plane, in_flags) && ok;
-  } else {
-    // A partial last texel is uploaded from a padded copy of the plane.
-    const int texels = QualcommInputTexels(W);
-    try {
-      padded_.assign(W % 4 != 0 ? static_cast<size_t>(texels) * 4 * static_cast<size_t>(H) : 0, 0);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    const uint32_t policy = engine_->qcomHostIocoherent ? kIonPolicyIoCoherent : kIonPolicyDefault;
-    if (input_->ImportHostImage(texels, H, CL_UNORM_INT8, CL_RGBA, CL_MEM_READ_ONLY, policy)) {
-      std::printf(kIonImage);
-    } else {
-      std::printf(kIonImageFailed);
-      ok = input_->CreateImage(texels, H, CL_UNORM_INT8, CL_RGBA, in_flags) && ok;
-    }
-  }
+  if (!setUpInput(src, &ok)) return false;
 
   // Intermediates: plain images, or images over buffers when a kernel
   // writes the buffer and the next one reads the image.
-  const bool over_buffer = qualcomm || plan_.bufferOut;
+  const bool over_buffer = intermediatesOverBuffers();
   for (opencl::ClMemory* m : {inter1_.get(), inter2_.get()}) {
     ok = (over_buffer ? m->CreateImageOverBuffer(W, H, inter_type, CL_RGBA, kIntermediateFlags)
                       : m->CreateImage(W, H, inter_type, CL_RGBA, kIntermediateFlags)) &&
          ok;
   }
-
-  // Output plane.
-  if (!plan_.armImport) {
-    ok = output_->CreateBuffer(plane, out_flags) && ok;
-  } else {
-    outputImported_ = output_->ImportHostMemory(plane, dst);
-    if (outputImported_) {
-      std::printf(kOutputImported);
-    } else {
-      ok = output_->CreateBuffer(plane, out_flags) && ok;
-      std::printf(kOutputNotImported);
-    }
-  }
+  ok = setUpOutput(dst) && ok;
   if (!ok || weights_[0] == nullptr || weights_[1] == nullptr || weights_[2] == nullptr)
     return false;
 
-  // Arguments and global sizes.
-  opencl::ClKernel& c1 = *kernels_[0];
-  opencl::ClKernel& c2 = *kernels_[1];
-  opencl::ClKernel& c3 = *kernels_[2];
-  const JndGlobalSizes g = GlobalSizesFor(plan_.variant, W, H);
-  if (qualcomm) {
-    c1.SetArgMem(0, input_->image);
-    c1.SetArgMem(1, inter1_->buffer);
-    c1.SetArgMem(2, weights_[0]);
-    c1.SetArgInt(3, W);
-    c1.SetArgInt(4, H);
-    c1.SetArgInt(5, inter1_->rowLength);
-  } else {
-    c1.SetArgMem(0, input_->buffer);
-    c1.SetArgMem(1, plan_.bufferOut ? inter1_->buffer : inter1_->image);
-    c1.SetArgMem(2, weights_[0]);
-    c1.SetArgInt(3, W);
-    c1.SetArgInt(4, H);
-    c1.SetArgInt(5, S);
-    c1.SetArgInt(6, inter1_->rowLength);
-    if (plan_.variant == JndVariant::kImagination) {
-      c1.fixedLocal[0] = 8;
-      c1.fixedLocal[1] = 4;
-      c1.fixedLocal[2] = 0;
-    }
+  // Arguments and global sizes, as the variant lays them out.
+  const JndGlobalSizes g = GlobalSizesFor(v.variant, W, H);
+  const size_t* sizes[kJndKernels] = {g.conv1, g.conv2, g.conv3};
+  if (v.conv1Local[0] != 0) {
+    kernels_[0]->fixedLocal[0] = v.conv1Local[0];
+    kernels_[0]->fixedLocal[1] = v.conv1Local[1];
+    kernels_[0]->fixedLocal[2] = 0;
   }
-  ok = c1.SetArgs(-1) && ok;
-  c1.SetGlobalSize(g.conv1);
-
-  c2.SetArgMem(0, inter1_->image);
-  c2.SetArgMem(1, over_buffer ? inter2_->buffer : inter2_->image);
-  c2.SetArgMem(2, weights_[1]);
-  c2.SetArgInt(3, W);
-  c2.SetArgInt(4, H);
-  c2.SetArgInt(5, inter2_->rowLength);
-  ok = c2.SetArgs(-1) && ok;
-  c2.SetGlobalSize(g.conv2);
-
-  c3.SetArgMem(0, inter2_->image);
-  c3.SetArgMem(1, output_->buffer);
-  c3.SetArgMem(2, weights_[2]);
-  c3.SetArgInt(3, W);
-  c3.SetArgInt(4, H);
-  c3.SetArgInt(5, S);
-  ok = c3.SetArgs(-1) && ok;
-  c3.SetGlobalSize(g.conv3);
+  for (int k = 0; k < kJndKernels; ++k) {
+    for (int i = 0; i < kJndMaxArgs && v.args[k].at[i] != JndArg::kEnd; ++i)
+      setArgument(k, i, v.args[k].at[i]);
+    ok = kernels_[k]->SetArgs(-1) && ok;
+    kernels_[k]->SetGlobalSize(sizes[k]);
+  }
   for (auto& k : kernels_) k->bestTuneNs = UINT64_MAX;
 
   std::printf(quantised_ ? kQuantCfgCount : kCfgCount, kKernelGroupCfgRows);
   KernelCfgDevice device{engine_->vendor, engine_->deviceName, engine_->deviceVersion};
-  opencl::ClKernel* const ks[3] = {&c1, &c2, &c3};
+  opencl::ClKernel* const ks[3] = {kernels_[0].get(), kernels_[1].get(), kernels_[2].get()};
   const KernelGroupCfg* table = quantised_ ? kKernelGroupCfgQuant : kKernelGroupCfgFloat;
   std::printf(load_kernel_group_cfg(table, kKernelGroupCfgRows, device, ks) ? kInternalOk
                                                                            : kInternalFailed);
@@ -443,11 +470,12 @@ bool JndFilterCL::process(const uint8_t* src, uint8_t* dst, int W, int H, int S,
   // blocking read-back ends it.
   const size_t plane = static_cast<size_t>(H) * static_cast<size_t>(S);
   bool ok = true;
-  if (plan_.variant == JndVariant::kQualcomm && !padded_.empty()) {
+  const bool texels = plan_.desc->input == JndInputForm::kTexelImage;
+  if (texels && !padded_.empty()) {
     PadRowsToTexels(src, W, H, S, padded_.data());
     ok = input_->WriteImage(padded_.data(), CL_UNORM_INT8,
                             static_cast<size_t>(QualcommInputTexels(W)) * 4, false, false);
-  } else if (plan_.variant == JndVariant::kQualcomm) {
+  } else if (texels) {
     ok = input_->WriteImage(src, CL_UNORM_INT8, static_cast<size_t>(S), false, false);
   } else if (!inputImported_) {
     ok = input_->Write(src, plane, false, false);

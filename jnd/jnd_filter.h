@@ -46,6 +46,8 @@ class JndFilter {
 // the filter and its tests so host and kernel text cannot disagree.
 struct JndDevicePlan {
   JndVariant variant = JndVariant::kGeneric;
+  // The variant's row: memory forms, kernel arguments, work-item coverage.
+  const JndVariantDesc* desc = &VariantDesc(JndVariant::kGeneric);
   bool armImport = false;     // device can import host memory
   bool bufferOut = false;     // kernels write intermediates to buffers
   bool quantised = false;
@@ -103,7 +105,16 @@ class JndFilterCL : public JndFilter {
   int geometrySetups() const { return geometry_setups_; }
 
  private:
+  // Device memory and kernel arguments for a frame geometry, as the
+  // variant's row lays them out.
   bool setUpGeometry(int width, int height, int stride, const uint8_t* src, uint8_t* dst);
+  // The input plane's memory; false only when the host copy for partial
+  // texels cannot be allocated (device failures land in *ok).
+  bool setUpInput(const uint8_t* src, bool* ok);
+  bool setUpOutput(uint8_t* dst);
+  bool intermediatesOverBuffers() const;
+  // Binds argument `index` of kernel `kernel` to what `arg` names.
+  void setArgument(int kernel, int index, JndArg arg);
   bool bindImportedInput(const uint8_t* src);
   bool bindImportedOutput(uint8_t* dst);
   // Releases every device object and drops the kernels; allocates nothing,

@@ -10,8 +10,6 @@ namespace jnd {
 
 namespace {
 
-constexpr int kQualcommVendor = 7;
-
 bool SameText(const std::string& a, const char* b) {
   return b != nullptr && a.size() == std::strlen(b) && std::memcmp(a.data(), b, a.size()) == 0;
 }
@@ -28,7 +26,7 @@ bool LocalSizeFits(const opencl::ClKernel& k) {
 }  // namespace
 
 bool RowMatchesDevice(const KernelGroupCfg& row, const KernelCfgDevice& device) {
-  if (device.vendor == kQualcommVendor) return row.deviceVersion == device.version;
+  if (device.vendor == opencl::kVendorQualcomm) return row.deviceVersion == device.version;
   return row.deviceName == device.name;
 }
 

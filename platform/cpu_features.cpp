@@ -100,8 +100,8 @@ CpuFeatures Detect() {
   f.f16c = f.avx && (ecx & kEcxF16c) != 0;
   f.fma = f.avx && (ecx & kEcxFma) != 0;
   f.avx2 = f.avx && (f.leaf7_ebx & kLeaf7EbxAvx2) != 0;
-  f.avx512bw = f.avx2 && zmmSaved && (f.leaf7_ebx & kLeaf7EbxAvx512f) != 0 &&
-               (f.leaf7_ebx & kLeaf7EbxAvx512bw) != 0;
+  f.avx512f = f.avx2 && zmmSaved && (f.leaf7_ebx & kLeaf7EbxAvx512f) != 0;
+  f.avx512bw = f.avx512f && (f.leaf7_ebx & kLeaf7EbxAvx512bw) != 0;
   f.avx512vnni = f.avx512bw && (f.leaf7_ecx & kLeaf7EcxAvx512Vnni) != 0;
   return f;
 }

@@ -14,8 +14,11 @@ struct CpuFeatures {
   bool f16c = false;  // half-precision conversions; needs usable AVX state
   bool fma = false;   // fused multiply-add; needs usable AVX state
   bool avx2 = false;  // 256-bit integer operations; needs usable AVX state
-  // AVX-512 foundation and byte/word operations, with the OS saving the
-  // opmask and ZMM state; VNNI adds the 16-bit dot-product accumulate.
+  // AVX-512 foundation (float arithmetic on 512-bit vectors, fused
+  // multiply-add included), with the OS saving the opmask and ZMM state.
+  bool avx512f = false;
+  // The foundation and the byte/word operations; VNNI adds the 16-bit
+  // dot-product accumulate.
   bool avx512bw = false;
   bool avx512vnni = false;
 

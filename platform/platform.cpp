@@ -8,6 +8,8 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 #endif
@@ -112,6 +114,10 @@ bool RenameReplacing(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+int RunInChildProcess(const std::function<int()>&) { return -1; }
+
+bool OpenCapturePipe(int fds[2]) { return _pipe(fds, 1 << 20, _O_BINARY) == 0; }
+
 #else  // POSIX
 
 namespace {
@@ -186,6 +192,28 @@ long ProcessId() { return static_cast<long>(getpid()); }
 bool SetEnv(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
 
 bool RenameReplacing(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+int RunInChildProcess(const std::function<int()>& fn) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int rc = fn();
+    std::fflush(nullptr);
+    _exit(rc);
+  }
+  if (pid < 0) return -1;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+bool OpenCapturePipe(int fds[2]) {
+  if (pipe(fds) != 0) return false;
+  fcntl(fds[1], F_SETFL, O_NONBLOCK);
+  return true;
+}
 
 #endif
 

@@ -1,23 +1,26 @@
 // The one place that knows which operating system we run on: symbol
-// visibility, dynamic loading, the monotonic clock and the system's
-// OpenCL library names.  Everything else includes this header instead of
-// testing _WIN32 itself.
+// visibility, dynamic loading, the monotonic clock, the system's OpenCL
+// library names and the process facilities tests use (child processes,
+// pipes).  Everything else includes this header instead of testing _WIN32
+// itself.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#define OX_EXPORT __declspec(dllexport)
-#define OX_IMPORT __declspec(dllimport)
-#else
-#define OX_EXPORT __attribute__((visibility("default")))
-#define OX_IMPORT __attribute__((visibility("default")))
-#endif
+#include "platform/export.h"
 
 namespace platform {
+
+// True in the Windows build.
+#if defined(_WIN32)
+inline constexpr bool kWindows = true;
+#else
+inline constexpr bool kWindows = false;
+#endif
 
 // Opaque handle of a loaded dynamic library; null when loading failed.
 using LibHandle = void*;
@@ -62,6 +65,20 @@ bool SetEnv(const char* name, const char* value);
 // Renames a file, replacing a file already at the new name in one step, as
 // POSIX rename does (Windows' C rename refuses an existing target).
 bool RenameReplacing(const char* from, const char* to);
+
+// True where RunInChildProcess starts another process: POSIX, which has
+// fork; false on Windows.
+inline constexpr bool kCanForkChild = !kWindows;
+// Runs fn in a forked copy of this process and waits for it.  Answers the
+// child's exit status (fn's result), 128 + the signal number when a signal
+// ended it, and -1 when no child could be started (always where
+// kCanForkChild is false).  Buffered standard output is flushed first, so
+// neither process writes it twice.
+int RunInChildProcess(const std::function<int()>& fn);
+// Opens an unnamed pipe of bytes: fds[0] reads, fds[1] writes.  On POSIX
+// the write end never blocks (what does not fit the pipe, 64 KiB on Linux,
+// is dropped); on Windows the pipe holds 1 MiB.  False on failure.
+bool OpenCapturePipe(int fds[2]);
 
 // High-resolution monotonic clock.
 int64_t ClockTicks();

@@ -4,15 +4,37 @@
 
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
+#include <variant>
 
 namespace pvc {
 
 namespace {
 
 constexpr char kProfile[] = "{\"PvcSupport\":true, \"PvcConfig\":33554432}";
+
+// Built-in GPU table: name prefix -> device profile text.
+struct DeviceProfileRow {
+  const char* namePrefix;
+  const char* profile;
+};
+constexpr DeviceProfileRow kDeviceProfiles[] = {
+    {"Intel(R) UHD Graphics 620", kProfile},
+    {"Intel(R) UHD Graphics 630", kProfile},
+    {"NVIDIA GeForce GTX 1050 Ti", kProfile},
+    {"NVIDIA GeForce MX250", kProfile},
+    {"NVIDIA Quadro P1000", kProfile},
+    {"NVIDIA GeForce RTX 2070", kProfile},
+    {"NVIDIA GeForce GTX 1060", kProfile},
+    {"NVIDIA GeForce RTX 2060", kProfile},
+    {"Radeon RX 560X", kProfile},
+    {"AMD Radeon(TM) Vega 10 Graphics", kProfile},
+    {"AMD Radeon(TM) Vega 10 Mobile Graphics", kProfile},
+    {"Radeon (TM) 520", kProfile},
+};
 constexpr char kLogProfile[] = "pvc:setDeviceProfileProperty";
 constexpr char kLogStart[] = "pvc: PVCVideoFilter start";
 constexpr char kLogResolution[] = "pvc:Resolution width %d,height %d";
@@ -25,18 +47,6 @@ constexpr char kLogCpuBackend[] = "pvc: JND on the CPU, path %s, %d thread%s";
 bool SameKey(const char* key, const char* expected) {
   const size_t n = std::strlen(expected);
   return std::strlen(key) == n && std::memcmp(key, expected, n) == 0;
-}
-
-bool IsInt32(const rapidjson::Value& v) { return v.IsInt(); }
-
-// A "Backend" value; false for any other text.
-bool ParseBackend(const rapidjson::Value& v, BackendChoice* choice) {
-  const std::string text(v.GetString(), v.GetStringLength());
-  if (text == kBackendOpenCL) *choice = BackendChoice::kOpenCL;
-  else if (text == kBackendCpu) *choice = BackendChoice::kCpu;
-  else if (text == kBackendAuto) *choice = BackendChoice::kAuto;
-  else return false;
-  return true;
 }
 
 // Length of a property value: up to its terminating NUL, and never past
@@ -57,28 +67,11 @@ void LogTo(const ControlHolder& control, int level, const char* text) {
 
 }  // namespace
 
-const DeviceProfileRow kDeviceProfileTable[kDeviceProfileSlots] = {
-    {"Intel(R) UHD Graphics 620", kProfile},
-    {"Intel(R) UHD Graphics 630", kProfile},
-    {"NVIDIA GeForce GTX 1050 Ti", kProfile},
-    {"NVIDIA GeForce MX250", kProfile},
-    {"NVIDIA Quadro P1000", kProfile},
-    {"NVIDIA GeForce RTX 2070", kProfile},
-    {"NVIDIA GeForce GTX 1060", kProfile},
-    {"NVIDIA GeForce RTX 2060", kProfile},
-    {"Radeon RX 560X", kProfile},
-    {"AMD Radeon(TM) Vega 10 Graphics", kProfile},
-    {"AMD Radeon(TM) Vega 10 Mobile Graphics", kProfile},
-    {"Radeon (TM) 520", kProfile},
-    {nullptr, nullptr},
-};
-
 const char* ProfileForDevice(const std::string& devicesId) {
   if (devicesId.empty()) return "";
   const char* best = "";
   size_t best_len = 0;
-  for (const DeviceProfileRow& row : kDeviceProfileTable) {
-    if (row.namePrefix == nullptr) continue;
+  for (const DeviceProfileRow& row : kDeviceProfiles) {
     const size_t n = std::strlen(row.namePrefix);
     if (n <= devicesId.size() && devicesId.compare(0, n, row.namePrefix) == 0 && n > best_len) {
       best = row.profile;
@@ -118,6 +111,138 @@ const char* StatusMessage(int status) {
   }
 }
 
+// The table of "pvc_parameter".  Each row names the member it lands in;
+// the member's type gives the JSON type.
+struct ParameterBinding {
+  using Target = std::variant<std::string PVCVideoFilter::*, std::atomic<bool> PVCVideoFilter::*,
+                              std::atomic<int> PVCVideoFilter::*,
+                              std::atomic<BackendChoice> PVCVideoFilter::*>;
+  struct Row {
+    const char* key;
+    Target member;
+    int defaultValue;  // bool 0/1, the number, or the index of a choice
+    int minValue;      // accepted range: of the number, or of the choice index
+    int maxValue;
+    bool inDeviceProfile;
+    void (PVCVideoFilter::*then)();  // after the member is stored, or null
+    const char* help;
+  };
+
+  static constexpr Row Text(const char* key, std::string PVCVideoFilter::*m,
+                            void (PVCVideoFilter::*then)(), const char* help) {
+    return {key, m, 0, 0, 0, false, then, help};
+  }
+  static constexpr Row Flag(const char* key, std::atomic<bool> PVCVideoFilter::*m, bool initial,
+                            bool inDeviceProfile, const char* help) {
+    return {key, m, initial ? 1 : 0, 0, 1, inDeviceProfile, nullptr, help};
+  }
+  static constexpr Row Number(const char* key, std::atomic<int> PVCVideoFilter::*m, int initial,
+                              int minValue, int maxValue, bool inDeviceProfile, const char* help) {
+    return {key, m, initial, minValue, maxValue, inDeviceProfile, nullptr, help};
+  }
+  static constexpr Row Choice(const char* key, std::atomic<BackendChoice> PVCVideoFilter::*m,
+                              BackendChoice initial, const char* help) {
+    return {key, m, static_cast<int>(initial), 0, static_cast<int>(std::size(kBackendChoices)) - 1,
+            false, nullptr, help};
+  }
+
+  static const Row kRows[];
+
+  static ParameterType TypeOf(const Row& row) {
+    switch (row.member.index()) {
+      case 0: return ParameterType::kString;
+      case 1: return ParameterType::kBool;
+      case 2: return ParameterType::kInt32;
+      default: return ParameterType::kChoice;
+    }
+  }
+
+  static void SetDefault(PVCVideoFilter& f, const Row& row) {
+    if (auto m = std::get_if<0>(&row.member)) (f.**m).clear();
+    if (auto m = std::get_if<1>(&row.member)) (f.**m).store(row.defaultValue != 0);
+    if (auto m = std::get_if<2>(&row.member)) (f.**m).store(row.defaultValue);
+    if (auto m = std::get_if<3>(&row.member))
+      (f.**m).store(static_cast<BackendChoice>(row.defaultValue));
+  }
+
+  // Stores a present member; false when its type or value is not accepted.
+  static bool Apply(PVCVideoFilter& f, const Row& row, const rapidjson::Value& v) {
+    if (auto m = std::get_if<0>(&row.member)) {
+      if (!v.IsString()) return false;
+      (f.**m).assign(v.GetString(), v.GetStringLength());
+    } else if (auto m = std::get_if<1>(&row.member)) {
+      if (!v.IsBool()) return false;
+      (f.**m).store(v.GetBool());
+    } else if (auto m = std::get_if<2>(&row.member)) {
+      if (!v.IsInt() || v.GetInt() < row.minValue || v.GetInt() > row.maxValue) return false;
+      (f.**m).store(v.GetInt());
+    } else if (auto m = std::get_if<3>(&row.member)) {
+      if (!v.IsString()) return false;
+      const std::string text(v.GetString(), v.GetStringLength());
+      int index = row.minValue;
+      while (index <= row.maxValue && text != kBackendChoices[index]) ++index;
+      if (index > row.maxValue) return false;
+      (f.**m).store(static_cast<BackendChoice>(index));
+    }
+    if (row.then != nullptr) (f.*row.then)();
+    return true;
+  }
+
+  // Applies the members of a JSON object in table order: 0, or -1 at the
+  // first one not accepted.  profileOnly: the device-profile rows only.
+  static int ApplyMembers(PVCVideoFilter& f, const rapidjson::Value& object, bool profileOnly);
+};
+
+const ParameterBinding::Row ParameterBinding::kRows[] = {
+    Text("DevicesId", &PVCVideoFilter::devices_id_, &PVCVideoFilter::applyDeviceProfile,
+         "the GPU's name; the built-in table sets `PvcSupport` and `PvcConfig` from it."),
+    Flag("enable_pvc", &PVCVideoFilter::enabled_, true, false,
+         "false passes every frame through unfiltered."),
+    Flag("PvcSupport", &PVCVideoFilter::pvc_support_, false, true,
+         "the GPU may run the filter (also set by a device profile)."),
+    Number("PvcConfig", &PVCVideoFilter::pvc_config_, 0, INT_MIN, INT_MAX, true,
+           "the device profile's configuration word, handed to the frame-size rule, which does "
+           "not read it."),
+    Number("pvc_one_model", &PVCVideoFilter::one_model_, 0, INT_MIN, INT_MAX, false,
+           "weight set 1..4 (0 or below: the default set 3)."),
+    Choice("Backend", &PVCVideoFilter::backend_, BackendChoice::kOpenCL,
+           "`\"opencl\"` filters frames on the OpenCL GPU, and only when `PvcSupport` allows "
+           "it; `\"cpu\"` on the CPU backend, whatever `PvcSupport` says; `\"auto\"` on OpenCL "
+           "when `PvcSupport` is true, else on the CPU."),
+    Number("CpuThreads", &PVCVideoFilter::cpu_threads_, kDefaultCpuThreads, 1,
+           jnd::kJndCpuMaxThreads, false,
+           "threads the CPU backend splits each frame over, the calling thread included; with 1 "
+           "the library starts no thread."),
+};
+
+int ParameterBinding::ApplyMembers(PVCVideoFilter& f, const rapidjson::Value& object,
+                                   bool profileOnly) {
+  for (const Row& row : kRows) {
+    if (profileOnly && !row.inDeviceProfile) continue;
+    const auto it = object.FindMember(row.key);
+    if (it != object.MemberEnd() && !Apply(f, row, it->value)) return -1;
+  }
+  return 0;
+}
+
+std::vector<ParameterInfo> ParameterTable() {
+  std::vector<ParameterInfo> table;
+  for (const ParameterBinding::Row& row : ParameterBinding::kRows) {
+    const ParameterType type = ParameterBinding::TypeOf(row);
+    const bool choice = type == ParameterType::kChoice;
+    table.push_back({row.key, type, row.minValue, row.maxValue,
+                     choice ? kBackendChoices : nullptr,
+                     choice ? static_cast<int>(std::size(kBackendChoices)) : 0, row.defaultValue,
+                     row.inDeviceProfile, row.help});
+  }
+  return table;
+}
+
+PVCVideoFilter::PVCVideoFilter() {
+  for (const ParameterBinding::Row& row : ParameterBinding::kRows)
+    ParameterBinding::SetDefault(*this, row);
+}
+
 PVCVideoFilter::~PVCVideoFilter() {
   control_.reset();
   std::atomic_store(&worker_, std::shared_ptr<PvcWorker>());
@@ -135,44 +260,14 @@ int PVCVideoFilter::setProperty(const char* key, const char* value, size_t size)
   doc.Parse(value, ValueLength(value, size));
   if (doc.HasParseError() || !doc.IsObject()) return -1;
 
-  const auto end = doc.MemberEnd();
-  auto it = doc.FindMember("DevicesId");
-  if (it != end) {
-    if (!it->value.IsString()) return -1;
-    devices_id_.assign(it->value.GetString(), it->value.GetStringLength());
-    const char* profile = ProfileForDevice(devices_id_);
-    setDeviceProfileProperty(kDeviceProfileKey, profile, std::strlen(profile) + 1);
-  }
-  if ((it = doc.FindMember("enable_pvc")) != end) {
-    if (!it->value.IsBool()) return -1;
-    enabled_ = it->value.GetBool();
-  }
-  if ((it = doc.FindMember("PvcSupport")) != end) {
-    if (!it->value.IsBool()) return -1;
-    pvc_support_ = it->value.GetBool();
-  }
-  if ((it = doc.FindMember("PvcConfig")) != end) {
-    if (!IsInt32(it->value)) return -1;
-    pvc_config_ = it->value.GetInt();
-  }
-  if ((it = doc.FindMember("pvc_one_model")) != end) {
-    if (!IsInt32(it->value)) return -1;
-    one_model_ = it->value.GetInt();
-  }
-  if ((it = doc.FindMember("Backend")) != end) {
-    BackendChoice choice;
-    if (!it->value.IsString() || !ParseBackend(it->value, &choice)) return -1;
-    backend_ = choice;
-  }
-  if ((it = doc.FindMember("CpuThreads")) != end) {
-    if (!IsInt32(it->value)) return -1;
-    const int threads = it->value.GetInt();
-    if (threads < 1 || threads > jnd::kJndCpuMaxThreads) return -1;
-    cpu_threads_ = threads;
-  }
-  return 0;
+  return ParameterBinding::ApplyMembers(*this, doc, /*profileOnly=*/false);
 } catch (...) {
   return -1;
+}
+
+void PVCVideoFilter::applyDeviceProfile() {
+  const char* profile = ProfileForDevice(devices_id_);
+  setDeviceProfileProperty(kDeviceProfileKey, profile, std::strlen(profile) + 1);
 }
 
 int PVCVideoFilter::setDeviceProfileProperty(const char* key, const char* value, size_t size) {
@@ -182,16 +277,7 @@ int PVCVideoFilter::setDeviceProfileProperty(const char* key, const char* value,
   rapidjson::Document doc;
   doc.Parse(value);
   if (doc.HasParseError() || !doc.IsObject()) return -1;
-  auto it = doc.FindMember("PvcSupport");
-  if (it != doc.MemberEnd()) {
-    if (!it->value.IsBool()) return -1;
-    pvc_support_ = it->value.GetBool();
-  }
-  it = doc.FindMember("PvcConfig");
-  if (it != doc.MemberEnd()) {
-    if (!IsInt32(it->value)) return -1;
-    pvc_config_ = it->value.GetInt();
-  }
+  if (ParameterBinding::ApplyMembers(*this, doc, /*profileOnly=*/true) != 0) return -1;
   log(1, kLogProfile);
   return 0;
 }

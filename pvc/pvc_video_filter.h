@@ -5,54 +5,69 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/extension_interface.h"
 #include "pvc/pvc_worker.h"
 
 namespace pvc {
 
-// "pvc_parameter" is a JSON object; its members are applied in this order,
-// and a present member of the wrong type or value answers -1 at once
-// (members before it stay applied):
-//   DevicesId      string: the GPU's name; the built-in table below sets
-//                  PvcSupport and PvcConfig from it
-//   enable_pvc     bool
-//   PvcSupport     bool: the GPU may run the filter
-//   PvcConfig      int32
-//   pvc_one_model  int32: weight set 1..4 (0: the default set)
-//   Backend        "opencl" (default; frames are filtered only when
-//                  PvcSupport allows the GPU), "cpu" (the CPU backend, with
-//                  or without PvcSupport) or "auto" (OpenCL when PvcSupport
-//                  is true, else the CPU)
-//   CpuThreads     int32 1..jnd::kJndCpuMaxThreads (default 1): threads the
-//                  CPU backend splits each frame over, the calling thread
-//                  included (1: no thread is started)
-// Backend and CpuThreads are resolved when start creates the worker; a
-// change takes effect at the next start.
+// "pvc_parameter" is a JSON object.  Its members are the rows of one table
+// (ParameterTable below, defined in pvc_video_filter.cpp): key, type,
+// accepted values, default and meaning.  The table drives the parsing, the
+// state a new filter starts from, the device profile and the member list
+// of README.md (tests/pvc checks that the README shows every row, in
+// order).  The members are applied in the table's order, and a present
+// member of the wrong type or value answers -1 at once (members before it
+// stay applied); members the table does not know are ignored.  Backend and
+// CpuThreads are resolved when start creates the worker; a change takes
+// effect at the next start.
 constexpr const char kPropertyKey[] = "pvc_parameter";
+// The device profile: a JSON object of the rows marked inDeviceProfile,
+// read with the same rules.  setProperty applies the built-in profile of
+// the GPU named by "DevicesId" through it.
 constexpr const char kDeviceProfileKey[] = "pvc_device_profile";
 constexpr int kDefaultModel = 3;
 
-// The "Backend" member's values.
+// The "Backend" member's values, indexed by BackendChoice.
 enum class BackendChoice { kOpenCL, kCpu, kAuto };
 constexpr const char kBackendOpenCL[] = "opencl";
 constexpr const char kBackendCpu[] = "cpu";
 constexpr const char kBackendAuto[] = "auto";
+constexpr const char* const kBackendChoices[] = {kBackendOpenCL, kBackendCpu, kBackendAuto};
 constexpr int kDefaultCpuThreads = 1;
 
 // The backend a worker started now runs on.
 jnd::JndBackend ResolveBackend(BackendChoice choice, bool pvcSupport);
 
-// Built-in GPU table: name prefix -> profile text.  13 slots, the last
-// one empty.
-struct DeviceProfileRow {
-  const char* namePrefix;
-  const char* profile;
+// JSON types of the members.
+enum class ParameterType {
+  kString,
+  kBool,
+  kInt32,   // a JSON integer within [minValue, maxValue]
+  kChoice,  // a JSON string, one of choices (exact case)
 };
-constexpr int kDeviceProfileSlots = 13;
-extern const DeviceProfileRow kDeviceProfileTable[kDeviceProfileSlots];
 
-// Profile text of the longest table prefix of devicesId; "" when none.
+// One member of "pvc_parameter".
+struct ParameterInfo {
+  const char* key;
+  ParameterType type;
+  int minValue;                // kInt32: accepted range (kChoice: of the index)
+  int maxValue;
+  const char* const* choices;  // kChoice: accepted texts, index = stored value
+  int choiceCount;
+  // A new filter's value: kBool 0 or 1, kInt32 the number, kChoice the
+  // index into choices; kString always "".
+  int defaultValue;
+  bool inDeviceProfile;        // also read from a device profile
+  const char* help;            // meaning, as README.md shows it
+};
+
+// The members in the order setProperty applies them.
+std::vector<ParameterInfo> ParameterTable();
+
+// Profile text of the longest built-in GPU name prefix of devicesId; ""
+// when none matches.
 const char* ProfileForDevice(const std::string& devicesId);
 
 // Message logged for a worker status other than 0.
@@ -67,15 +82,22 @@ const char* StatusMessage(int status);
 constexpr int kStartFailed = -1;
 constexpr int kStopFailed = -1;
 
+// Binds the rows of ParameterTable to the filter's members (defined in
+// pvc_video_filter.cpp).
+struct ParameterBinding;
+
 class PVCVideoFilter final
     : public host::RefCounted<host::ExtensionVideoFilter, PVCVideoFilter> {
  public:
-  PVCVideoFilter() = default;
+  // Every member of "pvc_parameter" at its default.
+  PVCVideoFilter();
   ~PVCVideoFilter();
 
   void setEnabled(bool) override {}
   bool isEnabled() override { return true; }
   int setProperty(const char* key, const char* value, size_t size) override;
+  // Applies a device profile given under kDeviceProfileKey (other keys
+  // answer 0 and change nothing); the value is read up to its NUL.
   int setDeviceProfileProperty(const char* key, const char* value, size_t size);
   int start(host::ObjectRef<host::FilterControl> control) override;
   int stop() override;
@@ -93,14 +115,18 @@ class PVCVideoFilter final
   std::shared_ptr<PvcWorker> worker() const { return std::atomic_load(&worker_); }
 
  private:
+  friend struct ParameterBinding;
   void log(int level, const char* text);
+  // Applies the built-in profile of devices_id_ ("DevicesId").
+  void applyDeviceProfile();
 
-  std::atomic<bool> enabled_{true};
-  std::atomic<int> pvc_config_{0};
-  std::atomic<bool> pvc_support_{false};
-  std::atomic<int> one_model_{0};
-  std::atomic<BackendChoice> backend_{BackendChoice::kOpenCL};
-  std::atomic<int> cpu_threads_{kDefaultCpuThreads};
+  // The members of "pvc_parameter"; their defaults come from the table.
+  std::atomic<bool> enabled_;
+  std::atomic<int> pvc_config_;
+  std::atomic<bool> pvc_support_;
+  std::atomic<int> one_model_;
+  std::atomic<BackendChoice> backend_;
+  std::atomic<int> cpu_threads_;
   const int default_model_ = kDefaultModel;
   std::string devices_id_;
   // Shared so a frame call in flight keeps the worker it started with when

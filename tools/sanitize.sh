@@ -23,8 +23,10 @@ run() {
   ctest --preset "$preset" -j "$jobs"
 }
 
+# Two commands, not "run asan && run tsan": a function on the left of &&
+# runs with -e off, so a failed build there would go unnoticed.
 case $which in
-  all) run asan && run tsan ;;
+  all) run asan; run tsan ;;
   asan|tsan) run "$which" ;;
   *) echo "usage: $0 [asan|tsan]" >&2; exit 1 ;;
 esac

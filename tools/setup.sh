@@ -8,7 +8,9 @@ PACKAGES="cmake g++ clang make pkg-config libgtest-dev libgmock-dev libbenchmark
 ocl-icd-opencl-dev opencl-headers pocl-opencl-icd clinfo \
 rapidjson-dev libcjson-dev ffmpeg python3-numpy python3-pil python3-matplotlib \
 libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools \
-gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly"
+gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly \
+python3-onnx libonnx-testdata python3-torch \
+libjxl-devtools x264"
 
 missing=""
 for p in $PACKAGES; do

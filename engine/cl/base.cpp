@@ -186,7 +186,11 @@ int Base::start_kernel(opencl::clEngine* engine, const std::string& kernel_name,
 bool Base::prepare_after(bool shaped, core::RunEnv& env) {
   if (!shaped) return false;
   prepared = prepare(env);
-  if (!prepared) stay_on_host();
+  if (prepared) {
+    on_device = true;
+  } else {
+    stay_on_host();
+  }
   return true;
 }
 

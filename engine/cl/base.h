@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "engine/layer.h"
@@ -74,11 +75,13 @@ class Base : public virtual Layer {
   int start_kernel(opencl::clEngine* engine, const std::string& kernel_name, int in_slots = -1,
                    int out_slots = -1);
   // After the CPU class's shape inference (shaped): the device preparation.
-  // A preparation that fails leaves the layer on the CPU; only a shape that
-  // cannot be formed answers false.
+  // A preparation that succeeds puts the layer on the device; one that
+  // fails leaves it on the CPU.  Only a shape that cannot be formed
+  // answers false.
   bool prepare_after(bool shaped, core::RunEnv& env);
   // Chooses the kernel, uploads constant data, creates the output memory
-  // and sets the arguments; false keeps the layer on the CPU.
+  // and sets the arguments; true puts the layer on the device, false keeps
+  // it on the CPU.
   virtual bool prepare(core::RunEnv& env);
   // Whether the layer's tensors can take the usual device forms: an
   // initialised engine, batch 1, inputs holding float values, and layout-0
@@ -113,6 +116,36 @@ class Base : public virtual Layer {
 
   std::vector<std::unique_ptr<opencl::ClMemory>> staged_;
   std::vector<uint16_t> halves_;
+};
+
+// The OpenCL level of a layer type over its CPU class: each reshape takes
+// the CPU class's shapes, then the device preparation (prepare); each run
+// launches the kernel where the preparation put the layer on the device,
+// else runs the CPU computation.  A device layer derives from
+// DeviceLayer<simd::X> (or the core class where the CPU level adds
+// nothing), inherits the constructor and gives only what is particular to
+// its kernels: prepare, and the hooks above where its kernels need them.
+template <class Cpu>
+class DeviceLayer : public Cpu, public Base {
+ public:
+  using Cpu::Cpu;
+  // Where the CPU class answers whether weights go to buffers, its answer
+  // stands; the kernel choice asks Base's.
+  bool use_buffer_weight(opencl::clEngine* engine) override {
+    if constexpr (kCpuAnswersBufferWeight) return Cpu::use_buffer_weight(engine);
+    return Base::use_buffer_weight(engine);
+  }
+  // The output shapes, then the device preparation; false only when the
+  // shapes cannot be formed.
+  bool reshape(core::RunEnv& env) override {
+    stay_on_host();
+    return prepare_after(Cpu::reshape(env), env);
+  }
+  bool run(core::RunEnv& env) override { return on_device ? run_device(env) : Cpu::run(env); }
+
+ private:
+  static constexpr bool kCpuAnswersBufferWeight =
+      !std::is_same_v<decltype(&Cpu::use_buffer_weight), bool (Layer::*)(opencl::clEngine*)>;
 };
 
 // Whether every value fits the kernels' 16-bit extent arguments.

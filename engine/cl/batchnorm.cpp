@@ -6,11 +6,6 @@
 namespace engine {
 namespace cl {
 
-bool Batchnorm::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::Batchnorm::reshape(env), env);
-}
-
 bool Batchnorm::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   const Tensor* out = outputs[0];
@@ -39,12 +34,7 @@ bool Batchnorm::prepare(core::RunEnv& env) {
   for (int v : {c, out->w, out->h, activation_flag}) kernel.SetArgShort(arg++, static_cast<int16_t>(v));
   kernel.SetGlobalSize(static_cast<size_t>((c + 3) / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));
-  on_device = true;
   return true;
-}
-
-bool Batchnorm::run(core::RunEnv& env) {
-  return on_device ? run_device(env) : simd::Batchnorm::run(env);
 }
 
 OXRIN_REGISTER_LAYER("BatchNormalization", cl::Batchnorm);

@@ -10,12 +10,9 @@
 namespace engine {
 namespace cl {
 
-class Batchnorm : public simd::Batchnorm, public Base {
+class Batchnorm : public DeviceLayer<simd::Batchnorm> {
  public:
-  Batchnorm(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::Batchnorm(desc, tensors, weights) {}
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  protected:
   bool kernel_takes_activation() const override { return true; }

@@ -5,11 +5,6 @@
 namespace engine {
 namespace cl {
 
-bool BinaryOp::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::BinaryOp::reshape(env), env);
-}
-
 bool BinaryOp::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   if (inputs.size() != 2 || !images_fit(engine) || op < kOpAdd || op > kOpMul) return false;
@@ -24,12 +19,7 @@ bool BinaryOp::prepare(core::RunEnv& env) {
     kernel.SetArgShort(arg++, static_cast<int16_t>(v));
   kernel.SetGlobalSize(static_cast<size_t>((out->c + 3) / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));
-  on_device = true;
   return true;
-}
-
-bool BinaryOp::run(core::RunEnv& env) {
-  return on_device ? run_device(env) : simd::BinaryOp::run(env);
 }
 
 OXRIN_REGISTER_LAYER("Add", cl::BinaryOp);

@@ -8,16 +8,9 @@
 namespace engine {
 namespace cl {
 
-class BinaryOp : public simd::BinaryOp, public Base {
+class BinaryOp : public DeviceLayer<simd::BinaryOp> {
  public:
-  BinaryOp(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::BinaryOp(desc, tensors, weights) {}
-  // The class's own answer; the kernel choice asks Base's.
-  bool use_buffer_weight(opencl::clEngine* engine) override {
-    return simd::BinaryOp::use_buffer_weight(engine);
-  }
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  protected:
   bool kernel_takes_activation() const override { return true; }

@@ -17,11 +17,6 @@ std::string ConcatKernel(const std::vector<int>& cs, int form) {
   return base;
 }
 
-bool Concat::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::Concat::reshape(env), env);
-}
-
 bool Concat::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   Tensor* out = outputs[0];
@@ -50,13 +45,7 @@ bool Concat::prepare(core::RunEnv& env) {
     kernel.SetArgShort(a++, static_cast<int16_t>(v));
   for (int c : cs) kernel.SetArgShort(a++, static_cast<int16_t>(c));
   kernel.SetGlobalSize(g0, static_cast<size_t>(out->w), static_cast<size_t>(out->h));
-  on_device = true;
   return true;
-}
-
-bool Concat::run(core::RunEnv& env) {
-  if (!on_device) return simd::Concat::run(env);
-  return run_device(env);
 }
 
 OXRIN_REGISTER_LAYER("Concat", cl::Concat);

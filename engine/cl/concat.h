@@ -11,16 +11,9 @@
 namespace engine {
 namespace cl {
 
-class Concat : public simd::Concat, public Base {
+class Concat : public DeviceLayer<simd::Concat> {
  public:
-  Concat(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::Concat(desc, tensors, weights) {}
-  // The class's own answer; the kernel choice asks Base's.
-  bool use_buffer_weight(opencl::clEngine* engine) override {
-    return simd::Concat::use_buffer_weight(engine);
-  }
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  private:
   bool prepare(core::RunEnv& env) override;

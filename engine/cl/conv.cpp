@@ -108,6 +108,8 @@ bool Conv::prepare(core::RunEnv& env) {
   Tensor* out = outputs[0];
   input_mode = in->host_u8 != nullptr ? kModeByteBuffer : kModeHalfImage;
   if (engine == nullptr || !engine->initialized) return false;
+  // The kernels take one image; a batch runs on the CPU.
+  if (in->n != 1) return false;
   // The kernels read one input tensor.
   if (inputs.size() != 1 || weight == nullptr || weight->host_data == nullptr ||
       bias == nullptr || bias->host_data == nullptr)

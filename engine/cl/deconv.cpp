@@ -17,6 +17,8 @@ bool DeConv::prepare(core::RunEnv& env) {
   Tensor* out = outputs[0];
   input_mode = kModeHalfImage;
   if (engine == nullptr || !engine->initialized || inputs.size() != 1) return false;
+  // The kernels take one image; a batch runs on the CPU.
+  if (in->n != 1) return false;
   if (bias == nullptr || bias->host_data == nullptr || weight->host_data == nullptr) return false;
   if (in->host_u8 != nullptr || in->c % 4 != 0 || out->w % 4 != 0 || kernel_w % 2 != 0) return false;
   // The kernels take no dilation.

@@ -24,6 +24,8 @@ bool DepthwiseConv::prepare(core::RunEnv& env) {
   input_mode = kModeHalfImage;
   output_mode = kModeHalfImage;
   if (engine == nullptr || !engine->initialized || out->c % 4 != 0) return false;
+  // The kernels take one image; a batch runs on the CPU.
+  if (in->n != 1) return false;
   if (bias == nullptr || bias->host_data == nullptr || weight->host_data == nullptr) return false;
   // No depthwise kernel takes a dilation; none reads bytes.
   if (dilation_w != 1 || dilation_h != 1) return false;

@@ -1,7 +1,8 @@
-// The OpenCL C texts the library carries: a table of named source strings
-// (vendor names, shared prelude, kernel-name prelude, the JND variants and
-// the twenty sources of the engine's layer kernels), and the pieces a
-// driver of the engine needs to assemble a program from them.
+// The OpenCL C texts of the engine's layer kernels, and the pieces a driver
+// of the engine needs to assemble a program from them.  Every file in
+// engine/cl/kernels is embedded at build time under its name (the file name
+// without ".cl"); the order a program takes them in is one list in
+// kernel_sources.cpp, which the build checks against the files.
 //
 // An engine program is assembled as: option defines, the shared prelude,
 // then for each wanted combination of USE_BUFFER_WEIGHT / USE_BUFFER_OUT
@@ -18,46 +19,19 @@
 namespace engine {
 namespace cl {
 
-// The engine sources, in table order.
-enum EngineSource : int {
-  kSourceConcat = 0,
-  kSourceConvBlocks,
-  kSourceConv,
-  kSourceDepthwise,
-  kSourcePooling,
-  kSourceBinaryOp,
-  kSourceImageToBuf,
-  kSourceShuffle,
-  kSourceSplit,
-  kSourceSoftmax,
-  kSourceResize,
-  kSourceDeconv,
-  kSourceBatchnorm,
-  kSourceSlice,
-  kSourceNormalize,
-  kSourceShuffleSplit2,
-  kSourceConvInputUint8,
-  kSourceConv1x1,
-  kSourceConv3x3,
-  kSourceConv3x3SingleChannel,
-  kEngineSourceCount
-};
-
-struct KernelSourceEntry {
-  std::string name;
-  std::string text;
-};
-
-// In order: one entry per vendor code (its name text), the shared prelude,
-// the kernel-name prelude, the three JND variants (generic, Qualcomm,
-// Imagination), then the engine sources in EngineSource order.
-const std::vector<KernelSourceEntry>& KernelSourceTable();
-// Index of the first engine source in the table.
-int EngineSourceTableOffset();
-
+// The kernel-name prelude (kernels/kernel_name_prelude.cl).
 const std::string& KernelNamePrelude();
-const std::string& EngineSourceText(int source);
-// The twenty engine sources joined in table order.
+
+// The text of kernels/<name>.cl; empty for a name with no file.
+const std::string& EngineSourceText(const std::string& name);
+
+// The names of the engine sources in program order (the kernel-name
+// prelude is not among them).
+const std::vector<std::string>& EngineSourceOrder();
+
+// The program body of one combination: the shared blocks (conv_blocks.cl)
+// first, so that every source may use them (their guard skips the second
+// copy), then the engine sources in program order, each followed by "\n".
 const std::string& EngineSourcesText();
 
 }  // namespace cl

@@ -5,11 +5,6 @@
 namespace engine {
 namespace cl {
 
-bool Normalize::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::Normalize::reshape(env), env);
-}
-
 bool Normalize::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   const Tensor* in = inputs[0];
@@ -26,13 +21,7 @@ bool Normalize::prepare(core::RunEnv& env) {
   kernel.SetArgFloat(a++, fill);
   kernel.SetGlobalSize(static_cast<size_t>((out->c + 3) / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));
-  on_device = true;
   return true;
-}
-
-bool Normalize::run(core::RunEnv& env) {
-  if (!on_device) return simd::Normalize::run(env);
-  return run_device(env);
 }
 
 OXRIN_REGISTER_LAYER("Normalize", cl::Normalize);

@@ -9,12 +9,9 @@
 namespace engine {
 namespace cl {
 
-class Normalize : public simd::Normalize, public Base {
+class Normalize : public DeviceLayer<simd::Normalize> {
  public:
-  Normalize(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::Normalize(desc, tensors, weights) {}
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  private:
   bool prepare(core::RunEnv& env) override;

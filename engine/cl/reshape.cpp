@@ -5,11 +5,6 @@
 namespace engine {
 namespace cl {
 
-bool Reshape::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(core::Reshape::reshape(env), env);
-}
-
 bool Reshape::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   const Tensor* in = inputs[0];
@@ -28,13 +23,7 @@ bool Reshape::prepare(core::RunEnv& env) {
     kernel.SetArgShort(a++, static_cast<int16_t>(v));
   kernel.SetGlobalSize(static_cast<size_t>((in->c + 3) / 4), static_cast<size_t>(in->w),
                        static_cast<size_t>(rows));
-  on_device = true;
   return true;
-}
-
-bool Reshape::run(core::RunEnv& env) {
-  if (!on_device) return core::Reshape::run(env);
-  return run_device(env);
 }
 
 OXRIN_REGISTER_LAYER("Reshape", cl::Reshape);

@@ -13,13 +13,9 @@
 namespace engine {
 namespace cl {
 
-class Reshape : public core::Reshape, public Base {
+class Reshape : public DeviceLayer<core::Reshape> {
  public:
-  Reshape(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : core::Reshape(desc, tensors, weights) {}
-  bool reshape(core::RunEnv& env) override;
-  // Off the device the core relabelling runs.
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  private:
   bool prepare(core::RunEnv& env) override;

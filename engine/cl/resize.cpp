@@ -5,11 +5,6 @@
 namespace engine {
 namespace cl {
 
-bool Resize::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::Resize::reshape(env), env);
-}
-
 bool Resize::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   const Tensor* in = inputs[0];
@@ -26,12 +21,7 @@ bool Resize::prepare(core::RunEnv& env) {
   kernel.SetArgFloat(arg++, simd::ResizeScale(in->h, out->h, align_corners));
   kernel.SetGlobalSize(static_cast<size_t>((out->c + 3) / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));
-  on_device = true;
   return true;
-}
-
-bool Resize::run(core::RunEnv& env) {
-  return on_device ? run_device(env) : simd::Resize::run(env);
 }
 
 OXRIN_REGISTER_LAYER("Resize", cl::Resize);

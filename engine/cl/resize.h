@@ -8,12 +8,9 @@
 namespace engine {
 namespace cl {
 
-class Resize : public simd::Resize, public Base {
+class Resize : public DeviceLayer<simd::Resize> {
  public:
-  Resize(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::Resize(desc, tensors, weights) {}
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  private:
   bool prepare(core::RunEnv& env) override;

@@ -5,11 +5,6 @@
 namespace engine {
 namespace cl {
 
-bool Shuffle::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::Shuffle::reshape(env), env);
-}
-
 bool Shuffle::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   const Tensor* in = inputs[0];
@@ -26,13 +21,7 @@ bool Shuffle::prepare(core::RunEnv& env) {
   kernel.SetArgShort(a++, static_cast<int16_t>(out->w));
   kernel.SetGlobalSize(static_cast<size_t>(out->c / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));
-  on_device = true;
   return true;
-}
-
-bool Shuffle::run(core::RunEnv& env) {
-  if (!on_device) return simd::Shuffle::run(env);
-  return run_device(env);
 }
 
 OXRIN_REGISTER_LAYER("Shuffle", cl::Shuffle);

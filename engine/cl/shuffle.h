@@ -9,12 +9,9 @@
 namespace engine {
 namespace cl {
 
-class Shuffle : public simd::Shuffle, public Base {
+class Shuffle : public DeviceLayer<simd::Shuffle> {
  public:
-  Shuffle(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::Shuffle(desc, tensors, weights) {}
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  private:
   bool prepare(core::RunEnv& env) override;

@@ -14,11 +14,6 @@ constexpr int kIn0 = 0, kIn1 = 1, kOut0 = 2, kOut1 = 3;
 
 }  // namespace
 
-bool ShuffleSplit2::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::ShuffleSplit2::reshape(env), env);
-}
-
 bool ShuffleSplit2::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   const Tensor* in0 = inputs[0];
@@ -43,7 +38,6 @@ bool ShuffleSplit2::prepare(core::RunEnv& env) {
   kernel.SetArgShort(a++, static_cast<int16_t>(outputs.size()));
   kernel.SetGlobalSize(static_cast<size_t>(e / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));
-  on_device = true;
   return true;
 }
 
@@ -56,11 +50,6 @@ void ShuffleSplit2::before_launch() {
   };
   if (inputs.size() == 1) repeat(kIn0, kIn1);
   if (outputs.size() == 1) repeat(kOut0, kOut1);
-}
-
-bool ShuffleSplit2::run(core::RunEnv& env) {
-  if (!on_device) return simd::ShuffleSplit2::run(env);
-  return run_device(env);
 }
 
 OXRIN_REGISTER_LAYER("ShuffleSplit2", cl::ShuffleSplit2);

@@ -14,12 +14,9 @@
 namespace engine {
 namespace cl {
 
-class ShuffleSplit2 : public simd::ShuffleSplit2, public Base {
+class ShuffleSplit2 : public DeviceLayer<simd::ShuffleSplit2> {
  public:
-  ShuffleSplit2(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::ShuffleSplit2(desc, tensors, weights) {}
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  protected:
   void before_launch() override;

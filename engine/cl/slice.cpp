@@ -5,11 +5,6 @@
 namespace engine {
 namespace cl {
 
-bool Slice::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::Slice::reshape(env), env);
-}
-
 bool Slice::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   const Tensor* in = inputs[0];
@@ -27,13 +22,7 @@ bool Slice::prepare(core::RunEnv& env) {
     kernel.SetArgShort(a++, static_cast<int16_t>(v));
   kernel.SetGlobalSize(static_cast<size_t>((out->c + 3) / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));
-  on_device = true;
   return true;
-}
-
-bool Slice::run(core::RunEnv& env) {
-  if (!on_device) return simd::Slice::run(env);
-  return run_device(env);
 }
 
 OXRIN_REGISTER_LAYER("Slice", cl::Slice);

@@ -9,12 +9,9 @@
 namespace engine {
 namespace cl {
 
-class Slice : public simd::Slice, public Base {
+class Slice : public DeviceLayer<simd::Slice> {
  public:
-  Slice(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::Slice(desc, tensors, weights) {}
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  private:
   bool prepare(core::RunEnv& env) override;

@@ -5,11 +5,6 @@
 namespace engine {
 namespace cl {
 
-bool Softmax::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::Softmax::reshape(env), env);
-}
-
 bool Softmax::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   const Tensor* in = inputs[0];
@@ -20,13 +15,7 @@ bool Softmax::prepare(core::RunEnv& env) {
   if (a < 0) return false;
   for (int v : {in->c, in->w, in->h}) kernel.SetArgShort(a++, static_cast<int16_t>(v));
   kernel.SetGlobalSize(static_cast<size_t>(in->w), static_cast<size_t>(in->h), 1);
-  on_device = true;
   return true;
-}
-
-bool Softmax::run(core::RunEnv& env) {
-  if (!on_device) return simd::Softmax::run(env);
-  return run_device(env);
 }
 
 OXRIN_REGISTER_LAYER("Softmax", cl::Softmax);

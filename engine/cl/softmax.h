@@ -8,12 +8,9 @@
 namespace engine {
 namespace cl {
 
-class Softmax : public simd::Softmax, public Base {
+class Softmax : public DeviceLayer<simd::Softmax> {
  public:
-  Softmax(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::Softmax(desc, tensors, weights) {}
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  private:
   bool prepare(core::RunEnv& env) override;

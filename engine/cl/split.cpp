@@ -5,11 +5,6 @@
 namespace engine {
 namespace cl {
 
-bool Split::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::Split::reshape(env), env);
-}
-
 bool Split::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   const Tensor* in = inputs[0];
@@ -25,13 +20,7 @@ bool Split::prepare(core::RunEnv& env) {
   kernel.SetArgShort(a++, static_cast<int16_t>(out->w));
   kernel.SetGlobalSize(static_cast<size_t>(out->c / 4), static_cast<size_t>(out->w),
                        static_cast<size_t>(out->h));
-  on_device = true;
   return true;
-}
-
-bool Split::run(core::RunEnv& env) {
-  if (!on_device) return simd::Split::run(env);
-  return run_device(env);
 }
 
 OXRIN_REGISTER_LAYER("Split", cl::Split);

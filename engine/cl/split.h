@@ -8,12 +8,9 @@
 namespace engine {
 namespace cl {
 
-class Split : public simd::Split, public Base {
+class Split : public DeviceLayer<simd::Split> {
  public:
-  Split(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::Split(desc, tensors, weights) {}
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  private:
   bool prepare(core::RunEnv& env) override;

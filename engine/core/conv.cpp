@@ -45,7 +45,6 @@ bool Conv::weight_channels(int64_t in_c, int64_t* out_c) {
 
 bool Conv::check_common(int64_t* in_c, int64_t* out_c) {
   if (!require(1, 1)) return false;
-  if (inputs[0]->n != 1) return fail(kErrBatchNotOne);
   *in_c = input_channels();
   if (*in_c == 0) return fail(kErrInputsDisagree);
   if (weight == nullptr || weight->elements() == 0) return fail(kErrNoWeight);
@@ -63,8 +62,8 @@ bool Conv::reshape(RunEnv&) {
     return fail(e);
   if (const char* e = sliding_window(in->w, pad_w0, pad_w1, kernel_w, stride_w, dilation_w, &ow))
     return fail(e);
-  if (!set_output(0, 1, oh, ow, out_c, in->layout)) return false;
-  flops = 2 * static_cast<int64_t>(weight->elements()) * oh * ow;
+  if (!set_output(0, in->n, oh, ow, out_c, in->layout)) return false;
+  flops = 2 * static_cast<int64_t>(weight->elements()) * in->n * oh * ow;
   return true;
 }
 

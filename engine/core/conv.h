@@ -1,4 +1,5 @@
-// Convolution parameters, weight wiring and output shape.
+// Convolution parameters, weight wiring and output shape.  The output
+// keeps the input's batch: each image is convolved on its own.
 #pragma once
 
 #include "engine/layer.h"

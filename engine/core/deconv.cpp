@@ -53,8 +53,8 @@ bool DeConv::reshape(RunEnv&) {
   const Tensor* in = inputs[0];
   if (const char* e = Axis(in->h, kernel_h, stride_h, dilation_h, out_h, &pad_h0, &pad_h1, &oh)) return fail(e);
   if (const char* e = Axis(in->w, kernel_w, stride_w, dilation_w, out_w, &pad_w0, &pad_w1, &ow)) return fail(e);
-  if (!set_output(0, 1, oh, ow, out_c, in->layout)) return false;
-  flops = 2 * static_cast<int64_t>(weight->elements()) * oh * ow;
+  if (!set_output(0, in->n, oh, ow, out_c, in->layout)) return false;
+  flops = 2 * static_cast<int64_t>(weight->elements()) * in->n * oh * ow;
   return true;
 }
 

@@ -19,7 +19,6 @@ Pooling::Pooling(const LayerDesc& desc, TensorMap& tensors, WeightMap&) {
 bool Pooling::reshape(RunEnv&) {
   if (!require(1, 1)) return false;
   const Tensor* in = inputs[0];
-  if (in->n != 1) return fail(kErrBatchNotOne);
   if (global) {
     kernel_w = in->w;
     kernel_h = in->h;
@@ -32,7 +31,7 @@ bool Pooling::reshape(RunEnv&) {
     return fail(e);
   if (const char* e = sliding_window(in->w, pad_w0, pad_w1, kernel_w, stride_w, dilation_w, &ow))
     return fail(e);
-  return set_output(0, 1, oh, ow, in->c, in->layout);
+  return set_output(0, in->n, oh, ow, in->c, in->layout);
 }
 
 std::string Pooling::config_key() {

@@ -1,5 +1,6 @@
 // Max and average pooling; "GlobalAveragePool" takes the whole input as
-// its window.
+// its window.  The output keeps the input's batch: each image is pooled
+// on its own.
 #pragma once
 
 #include "engine/layer.h"

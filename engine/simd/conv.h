@@ -1,8 +1,7 @@
-// CPU computation of Conv: the kernel choice by shape and processor, and
-// the run through the shared convolution kernels.
+// CPU computation of Conv: the path chosen at run time (conv_kernels.h),
+// the weights packed once for it, each image of the batch in turn.
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "engine/core/conv.h"
@@ -11,25 +10,18 @@
 namespace engine {
 namespace simd {
 
-// The CPU kernel a convolution takes, by the first matching rule.
-struct ConvChoice {
-  const char* kernel;  // e.g. "conv1x1_large"
-  bool folds;          // applies a following in-place activation in its store
-};
-
-// wide: the AVX+FMA path applies; generic: the run environment asks for
-// the plain paths.
-ConvChoice ChooseConvKernel(int kernel_w, int kernel_h, int stride_w, int stride_h,
-                            int dilation_w, int dilation_h, int pad_w0, int in_c, int out_c,
-                            bool wide, bool generic);
-
-class Conv : public core::Conv {
+class Conv : public core::Conv, public ConvPathLimit {
  public:
   using core::Conv::Conv;
+  // Computes on the path ChooseConvPath gives (placement "cpu:conv_" and
+  // the path's name), applying a following ReLU, capped ReLU or leaky ReLU
+  // in its store.  Weights are packed on the first run and again only as
+  // PackedWeights states.
   bool run(core::RunEnv& env) override;
 
  private:
-  std::vector<float> packed_, bias_, input_;
+  PackedWeights packed_;
+  std::vector<float> input_;
   ConvGeometry geometry_;
 };
 

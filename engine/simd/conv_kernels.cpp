@@ -1,10 +1,11 @@
 #include "engine/simd/conv_kernels.h"
 
-#include <immintrin.h>
-
 #include <algorithm>
 
 #include "engine/core/activation.h"
+#include "engine/cpu_info.h"
+#include "engine/simd/conv_paths.h"
+#include "platform/cpu_features.h"
 
 namespace engine {
 namespace simd {
@@ -55,53 +56,6 @@ void TransposedTaps(ConvGeometry* g, int stride_h, int stride_w, int dilation_h,
   });
 }
 
-// The plain build: SSE multiply then add.
-#define KERNEL_ATTR
-#define KERNEL_MADD(a, b, acc) _mm_add_ps(_mm_mul_ps(a, b), acc)
-#define KERNEL_EPILOGUE EpiloguePlain
-#define KERNEL_STORE StorePlain
-#define KERNEL_BLOCKS BlocksPlain
-#define KERNEL_BLOCKS1 BlocksOnePlain
-#define KERNEL_BLOCKS8 BlocksEightPlain
-#define KERNEL_BLOCKS4 BlocksFourPlain
-#define KERNEL_CONV ConvPlain
-#define KERNEL_DEPTHWISE DepthwisePlain
-#include "engine/simd/conv_kernels.inc"
-#undef KERNEL_ATTR
-#undef KERNEL_MADD
-#undef KERNEL_EPILOGUE
-#undef KERNEL_STORE
-#undef KERNEL_BLOCKS
-#undef KERNEL_BLOCKS1
-#undef KERNEL_BLOCKS8
-#undef KERNEL_BLOCKS4
-#undef KERNEL_CONV
-#undef KERNEL_DEPTHWISE
-
-// The wide build: fused multiply-add, for this function only (the rest of
-// the library stays runnable on any x86-64).
-#define KERNEL_ATTR __attribute__((target("avx,fma")))
-#define KERNEL_MADD(a, b, acc) _mm_fmadd_ps(a, b, acc)
-#define KERNEL_EPILOGUE EpilogueWide
-#define KERNEL_STORE StoreWide
-#define KERNEL_BLOCKS BlocksWide
-#define KERNEL_BLOCKS1 BlocksOneWide
-#define KERNEL_BLOCKS8 BlocksEightWide
-#define KERNEL_BLOCKS4 BlocksFourWide
-#define KERNEL_CONV ConvWide
-#define KERNEL_DEPTHWISE DepthwiseWide
-#include "engine/simd/conv_kernels.inc"
-#undef KERNEL_ATTR
-#undef KERNEL_MADD
-#undef KERNEL_EPILOGUE
-#undef KERNEL_STORE
-#undef KERNEL_BLOCKS
-#undef KERNEL_BLOCKS1
-#undef KERNEL_BLOCKS8
-#undef KERNEL_BLOCKS4
-#undef KERNEL_CONV
-#undef KERNEL_DEPTHWISE
-
 const float* GatherInput(const std::vector<Tensor*>& inputs, std::vector<float>* scratch,
                          std::string* why) {
   if (inputs.size() == 1 && inputs[0]->host_u8 == nullptr) {
@@ -147,10 +101,132 @@ Epilogue FoldActivation(Layer* layer) {
   return e;
 }
 
-void PadBias(const Tensor* bias, int out_c, std::vector<float>* padded) {
-  padded->assign(PaddedChannels(out_c), 0.f);
+// ---- Paths ----------------------------------------------------------------
+
+const char* ConvPathName(ConvPath path) {
+  switch (path) {
+    case ConvPath::kWide128:
+      return "wide128";
+    case ConvPath::kAvx2:
+      return "avx2";
+    case ConvPath::kAvx512:
+      return "avx512";
+    default:
+      return "plain";
+  }
+}
+
+bool ConvPathRuns(ConvPath path) {
+  const platform::CpuFeatures& f = platform::GetCpuFeatures();
+  switch (path) {
+    case ConvPath::kWide128:
+      return cpu_info().avx_fma;
+    case ConvPath::kAvx2:
+      return f.avx2 && f.fma;
+    case ConvPath::kAvx512:
+      return f.avx512f;
+    default:
+      return true;
+  }
+}
+
+ConvPath ChooseConvPath(bool generic, ConvPath widest) {
+  if (generic) return ConvPath::kPlain;
+  ConvPath chosen = ConvPath::kPlain;
+  for (const ConvPath p : kConvPaths)
+    if (p <= widest && ConvPathRuns(p)) chosen = p;
+  return chosen;
+}
+
+const ConvKernels& KernelsFor(ConvPath path) {
+  switch (path) {
+    case ConvPath::kWide128:
+      return Wide128ConvKernels();
+    case ConvPath::kAvx2:
+      return Avx2ConvKernels();
+    case ConvPath::kAvx512:
+      return Avx512ConvKernels();
+    default:
+      return PlainConvKernels();
+  }
+}
+
+// ---- Packed weights ---------------------------------------------------------
+
+bool PackedWeights::Key::operator==(const Key& o) const {
+  return weight_data == o.weight_data && bias_data == o.bias_data && wn == o.wn && wh == o.wh &&
+         ww == o.ww && wc == o.wc && bias_elements == o.bias_elements && lanes == o.lanes;
+}
+
+PackedWeights::Key PackedWeights::KeyOf(const Tensor* weight, const Tensor* bias, int lanes) {
+  Key k;
+  k.weight_data = weight->host_data;
+  k.wn = weight->n;
+  k.wh = weight->h;
+  k.ww = weight->w;
+  k.wc = weight->c;
+  if (bias != nullptr) {
+    k.bias_data = bias->host_data;
+    k.bias_elements = bias->elements();
+  }
+  k.lanes = lanes;
+  return k;
+}
+
+bool PackedWeights::current(const Tensor* weight, const Tensor* bias, int lanes) const {
+  return key_.weight_data != nullptr && key_ == KeyOf(weight, bias, lanes);
+}
+
+void PackedWeights::remember(const Tensor* weight, const Tensor* bias, int lanes) {
+  key_ = KeyOf(weight, bias, lanes);
+}
+
+void PackDense(const float* src, int out_c, int taps, int in_c, size_t s_oc, size_t s_t,
+               size_t s_ic, int lanes, std::vector<float>* packed) {
+  const int ocp = PaddedChannels(out_c, lanes);
+  packed->assign(static_cast<size_t>(taps) * in_c * ocp, 0.f);
+  for (int t = 0; t < taps; ++t)
+    for (int ic = 0; ic < in_c; ++ic) {
+      float* row = packed->data() + (static_cast<size_t>(t) * in_c + ic) * ocp;
+      for (int oc = 0; oc < out_c; ++oc) row[oc] = src[oc * s_oc + t * s_t + ic * s_ic];
+    }
+}
+
+void PackDepthwise(const float* src, int c, int taps, int lanes, std::vector<float>* packed) {
+  const int cp = PaddedChannels(c, lanes);
+  packed->assign(static_cast<size_t>(taps) * cp, 0.f);
+  for (int ch = 0; ch < c; ++ch)
+    for (int t = 0; t < taps; ++t)
+      (*packed)[static_cast<size_t>(t) * cp + ch] = src[static_cast<size_t>(ch) * taps + t];
+}
+
+void PadBias(const Tensor* bias, int out_c, int lanes, std::vector<float>* padded) {
+  padded->assign(PaddedChannels(out_c, lanes), 0.f);
   if (bias != nullptr && bias->host_data != nullptr)
     std::copy(bias->host_data, bias->host_data + out_c, padded->begin());
+}
+
+// ---- Runs over a batch -------------------------------------------------------
+
+namespace {
+
+ConvView ViewOf(const ConvGeometry& g, const std::vector<float>& zeros) {
+  return ConvView{g.in_h,           g.in_w,           g.in_c,         g.out_h,
+                  g.out_w,          g.out_c,          g.kernel_h,     g.kernel_w,
+                  g.row_src.data(), g.col_src.data(), zeros.data()};
+}
+
+}  // namespace
+
+void RunImages(ConvKernel kernel, const ConvGeometry& g, int images, const float* in,
+               const PackedWeights& packed, float* out, Epilogue e) {
+  const std::vector<float> zeros(static_cast<size_t>(g.in_c), 0.f);
+  const ConvView view = ViewOf(g, zeros);
+  const size_t in_image = static_cast<size_t>(g.in_h) * g.in_w * g.in_c;
+  const size_t out_image = static_cast<size_t>(g.out_h) * g.out_w * g.out_c;
+  for (int n = 0; n < images; ++n)
+    kernel(view, in + n * in_image, packed.weights.data(), packed.bias.data(),
+           out + n * out_image, e);
 }
 
 }  // namespace simd

@@ -1,6 +1,7 @@
 // CPU computation of DeConv (transposed convolution): each output pixel
-// gathers the input pixels whose stride-spaced windows cover it; a wide
-// and a plain variant.
+// gathers the input pixels whose stride-spaced windows cover it, through
+// the dense kernel of the path chosen at run time (conv_kernels.h), with
+// weights packed once for it, each image of the batch in turn.
 #pragma once
 
 #include <vector>
@@ -11,13 +12,17 @@
 namespace engine {
 namespace simd {
 
-class DeConv : public core::DeConv {
+class DeConv : public core::DeConv, public ConvPathLimit {
  public:
   using core::DeConv::DeConv;
+  // Placement "cpu:deconv_" and the path's name; a following ReLU, capped
+  // ReLU or leaky ReLU is applied in the store.  Weights are packed on the
+  // first run and again only as PackedWeights states.
   bool run(core::RunEnv& env) override;
 
  private:
-  std::vector<float> packed_, bias_, input_;
+  PackedWeights packed_;
+  std::vector<float> input_;
   ConvGeometry geometry_;
 };
 

@@ -1,12 +1,15 @@
 #include "engine/simd/depthwise_conv.h"
 
-#include "engine/cpu_info.h"
+#include <string>
 
 namespace engine {
 namespace simd {
 
+const char* const kDepthwisePlacement = "cpu:depthwise_";
+
 bool DepthwiseConv::run(core::RunEnv& env) {
-  const bool wide = use_wide_cpu_path(env);
+  const ConvPath path = ChooseConvPath(env.generic_cpu, widest_path);
+  const ConvKernels& kernels = KernelsFor(path);
   Tensor* out = outputs[0];
   if (weight->host_data == nullptr) return fail(kErrNoWeightValues);
   const float* in = GatherInput(inputs, &input_, &last_error);
@@ -14,28 +17,19 @@ bool DepthwiseConv::run(core::RunEnv& env) {
   float* dst = out->ensure_host();
   if (dst == nullptr) return fail(kErrNoOutputMemory);
 
-  // Weights [c][i][j][1] -> [i][j][c padded to whole blocks].
+  // Weights [c][i][j][1] -> [i][j][c padded to whole vectors].
   const int c = out->c;
-  const int cp = PaddedChannels(c);
-  const int taps = kernel_h * kernel_w;
-  packed_.assign(static_cast<size_t>(taps) * cp, 0.f);
-  for (int ch = 0; ch < c; ++ch)
-    for (int t = 0; t < taps; ++t)
-      packed_[static_cast<size_t>(t) * cp + ch] = weight->host_data[static_cast<size_t>(ch) * taps + t];
-  PadBias(bias, c, &bias_);
+  if (!packed_.current(weight, bias, kernels.lanes)) {
+    PackDepthwise(weight->host_data, c, kernel_h * kernel_w, kernels.lanes, &packed_.weights);
+    PadBias(bias, c, kernels.lanes, &packed_.bias);
+    packed_.remember(weight, bias, kernels.lanes);
+  }
 
   ConvGeometry& g = geometry_;
-  SetExtents(&g, inputs[0]->h, inputs[0]->w, c, out->h, out->w, c, kernel_h,
-             kernel_w);
+  SetExtents(&g, inputs[0]->h, inputs[0]->w, c, out->h, out->w, c, kernel_h, kernel_w);
   ForwardTaps(&g, stride_h, stride_w, dilation_h, dilation_w, pad_h0, pad_w0);
-
-  const Epilogue e = FoldActivation(this);
-  if (wide) {
-    DepthwiseWide(g, in, packed_.data(), bias_.data(), dst, e);
-  } else {
-    DepthwisePlain(g, in, packed_.data(), bias_.data(), dst, e);
-  }
-  placement = wide ? "cpu:depthwise_wide" : "cpu:depthwise_plain";
+  RunImages(kernels.depthwise, g, out->n, in, packed_, dst, FoldActivation(this));
+  placement = std::string(kDepthwisePlacement) + ConvPathName(path);
   return true;
 }
 

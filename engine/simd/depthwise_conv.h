@@ -1,5 +1,6 @@
-// CPU computation of DepthwiseConv: one kernel per channel, a wide and a
-// plain variant.
+// CPU computation of DepthwiseConv: one kernel per channel, on the path
+// chosen at run time (conv_kernels.h), weights packed once for it, each
+// image of the batch in turn.
 #pragma once
 
 #include <vector>
@@ -10,13 +11,17 @@
 namespace engine {
 namespace simd {
 
-class DepthwiseConv : public core::DepthwiseConv {
+class DepthwiseConv : public core::DepthwiseConv, public ConvPathLimit {
  public:
   using core::DepthwiseConv::DepthwiseConv;
+  // Placement "cpu:depthwise_" and the path's name; a following ReLU,
+  // capped ReLU or leaky ReLU is applied in the store.  Weights are packed
+  // on the first run and again only as PackedWeights states.
   bool run(core::RunEnv& env) override;
 
  private:
-  std::vector<float> packed_, bias_, input_;
+  PackedWeights packed_;
+  std::vector<float> input_;
   ConvGeometry geometry_;
 };
 

@@ -30,7 +30,10 @@ bool Pooling::run(core::RunEnv& env) {
   g.dilation_h = dilation_h;
   g.dilation_w = dilation_w;
   g.average = is_average();
-  (wide ? PoolWide : PoolPlain)(g, in, dst);
+  const size_t in_image = static_cast<size_t>(g.in_h) * g.in_w * g.c;
+  const size_t out_image = static_cast<size_t>(g.out_h) * g.out_w * g.c;
+  for (int n = 0; n < out->n; ++n)
+    (wide ? PoolWide : PoolPlain)(g, in + n * in_image, dst + n * out_image);
   placement = std::string("cpu:") +
               (is_global() ? "pool_global_avg" : is_average() ? "pool_avg" : "pool_max") +
               (wide ? "_wide" : "_plain");

@@ -1,5 +1,5 @@
 // CPU computation of Pooling (max, average, global average): a wide and a
-// plain variant.
+// plain variant, each image of the batch in turn.
 #pragma once
 
 #include <vector>

@@ -5,7 +5,7 @@
 // Windows has no fork: there the case runs in the test process itself, so
 // a crash ends the whole test program, and a case that loads a library
 // must unload it again (ScopedLibrary) before the next case expects a
-// fresh load.  This is the one test helper that tells the systems apart.
+// fresh load.  platform/platform.h says which applies.
 #pragma once
 
 #include <cstdio>
@@ -15,39 +15,17 @@
 
 #include "platform/platform.h"
 
-#if !defined(_WIN32)
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 namespace testutil {
 
 // True where RunInChild really starts another process.
-#if defined(_WIN32)
-constexpr bool kChildIsAProcess = false;
-#else
-constexpr bool kChildIsAProcess = true;
-#endif
+constexpr bool kChildIsAProcess = platform::kCanForkChild;
 
-// Exit code of fn() in a child, or 128 + signal number when it crashed.
+// Exit code of fn() in a child, or 128 + signal number when it crashed
+// (-1 when no child could be started).  Without fork, fn() runs here.
 inline int RunInChild(const std::function<int()>& fn) {
   std::fflush(nullptr);
-#if defined(_WIN32)
-  return fn();
-#else
-  const pid_t pid = fork();
-  if (pid == 0) {
-    int rc = fn();
-    std::fflush(nullptr);
-    _exit(rc);
-  }
-  if (pid < 0) return -1;
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
-#endif
+  if (!kChildIsAProcess) return fn();
+  return platform::RunInChildProcess(fn);
 }
 
 // A library loaded by a case, unloaded when the case returns (on every

@@ -1,11 +1,15 @@
-// The device forms of tensors, the kernel source table and the assembly of
-// the engine program: packing rules at literal texel positions, the order
-// of the table, the variant structure of the program text, and builds on
-// the device holding every kernel under its variant names.
+// The device forms of tensors, the kernel sources and the assembly of the
+// engine program: packing rules at literal texel positions, the embedded
+// kernel files and their program order, the variant structure of the
+// program text, and builds on the device holding every kernel under its
+// variant names.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -108,24 +112,29 @@ TEST(DeviceLayout, UnpackInvertsLayoutZeroAndBiasIsPadded) {
   EXPECT_EQ(ecl::PackBiasHalves(bias, 4).size(), 4u);
 }
 
-// ---- Source table ---------------------------------------------------------------
+// ---- Kernel sources ---------------------------------------------------------------
 
-TEST(KernelSources, TableKeepsItsOrder) {
-  const auto& table = ecl::KernelSourceTable();
-  const char* const names[] = {
-      "UNKONW", "NVIDIA", "ADVANCED MICRO DEVICES", "ARM", "ADVANCED MICRO DEVICES", "INTEL",
-      "INTEL", "QUALCOMM", "IMAGINATION", "APPLE", "prelude", "kernel_name_prelude",
-      "jnd_generic", "jnd_qualcomm", "jnd_imagination", "concat", "conv_blocks", "conv",
-      "depthwise", "pooling", "binary_op", "image_to_buf", "shuffle", "split", "softmax",
-      "resize", "deconv", "batchnorm", "slice", "normalize", "shuffle_split2",
-      "conv_input_uint8", "conv1x1", "conv3x3", "conv3x3_n1"};
-  ASSERT_EQ(table.size(), sizeof names / sizeof names[0]);
-  for (size_t i = 0; i < table.size(); ++i) EXPECT_EQ(table[i].name, names[i]) << i;
-  EXPECT_EQ(table[1].text, "NVIDIA");
-  EXPECT_EQ(table[10].text, std::string(opencl::ClPreludeText(), opencl::ClPreludeLength()));
-  EXPECT_EQ(ecl::EngineSourceTableOffset(), 15);
-  EXPECT_EQ(&ecl::EngineSourceText(ecl::kSourceConv), &table[17].text);
-  EXPECT_TRUE(ecl::EngineSourceText(ecl::kEngineSourceCount).empty());
+// Every file in engine/cl/kernels is embedded, under its name and with its
+// text, and is in the program order once (the kernel-name prelude aside).
+TEST(KernelSources, ProgramOrderNamesEveryKernelFile) {
+  const std::filesystem::path dir =
+      std::filesystem::path(OXRIN_EXAMPLES_DIR) / ".." / "engine" / "cl" / "kernels";
+  std::set<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().extension() != ".cl") continue;
+    const std::string name = entry.path().stem().string();
+    files.insert(name);
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    EXPECT_TRUE(ecl::EngineSourceText(name) == text) << name << " embedded other than its file";
+  }
+  const std::vector<std::string>& order = ecl::EngineSourceOrder();
+  std::set<std::string> ordered(order.begin(), order.end());
+  EXPECT_EQ(ordered.size(), order.size()) << "a name twice in the program order";
+  ordered.insert("kernel_name_prelude");
+  EXPECT_EQ(ordered, files);
+  EXPECT_TRUE(ecl::EngineSourceText("no_such_kernel").empty());
   // The kernel-name prelude may precede the sources again: it begins by
   // undefining what it defines.
   const std::string& knp = ecl::KernelNamePrelude();
@@ -219,8 +228,8 @@ TEST(EngineProgram, OneSourceTwiceGivesTwoKernelNames) {
   for (bool buffer_out : {false, true}) {
     text += buffer_out ? "#define USE_BUFFER_OUT\n" : "#undef USE_BUFFER_OUT\n";
     text += ecl::KernelNamePrelude();
-    text += ecl::EngineSourceText(ecl::kSourceConvBlocks);
-    text += ecl::EngineSourceText(ecl::kSourceConv1x1);
+    text += ecl::EngineSourceText("conv_blocks");
+    text += ecl::EngineSourceText("conv1x1");
   }
   const std::set<std::string> expected = {"conv1x1_s1x1",        "conv1x1_s1x1_w4",
                                           "conv1x1_s1x1_x1",     "conv1x1_s1x1_buf_out",

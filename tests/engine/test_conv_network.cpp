@@ -62,14 +62,13 @@ TEST(JndExample, CpuMatchesPlainFilterOnInteriorPixels) {
   const Outcome o = Netrun(std::string(OXRIN_EXAMPLES_DIR) + "/jnd.json --device cpu --input " +
                            in_path + " --output " + out_path);
   ASSERT_EQ(o.status, 0) << o.output;
-  // Placement per layer: the first two ReLUs fold into their convolutions;
-  // the single-output convolution's does not.
-  EXPECT_NE(o.output.find("conv1                Conv               cpu:conv_block_small"),
+  // Placement per layer: each ReLU folds into its convolution.
+  EXPECT_NE(o.output.find("conv1                Conv               cpu:conv_"),
             std::string::npos) << o.output;
   EXPECT_NE(o.output.find("relu1                Relu               cpu:folded"), std::string::npos);
-  EXPECT_NE(o.output.find("conv3                Conv               cpu:conv_single_out"),
+  EXPECT_NE(o.output.find("conv3                Conv               cpu:conv_"),
             std::string::npos);
-  EXPECT_NE(o.output.find("relu3                Relu               cpu:activation"),
+  EXPECT_NE(o.output.find("relu3                Relu               cpu:folded"),
             std::string::npos);
 
   netrun::NpyArray out;

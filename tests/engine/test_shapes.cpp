@@ -31,13 +31,17 @@ INSTANTIATE_TEST_SUITE_P(ConvFamily, ShapeRule, ::testing::Values(
     ShapeCase{"deconv_k2_s2", "ConvTranspose", {"1x4x5x8"}, {2, 2, 0, 0, 0, 0, 2, 2}, {"8x2x2x3"}, 0, 0, 1, "1x8x10x3"},
     ShapeCase{"deconv_k3_s2_pad1", "ConvTranspose", {"1x4x4x2"}, {3, 3, 1, 1, 1, 1, 2, 2}, {"2x3x3x5"}, 0, 0, 1, "1x7x7x5"},
     ShapeCase{"deconv_wanted_h_only", "ConvTranspose", {"1x4x4x2"}, {3, 3, 1, 1, 1, 1, 2, 2, 1, 1, 0, 8, 0}, {"2x3x3x5"}, 0, 0, 1, "1x8x7x5"},
-    ShapeCase{"deconv_wanted_w_only", "ConvTranspose", {"1x4x4x2"}, {3, 3, 1, 1, 1, 1, 2, 2, 1, 1, 0, 0, 9}, {"2x3x3x5"}, 0, 0, 1, "1x7x9x5"}));
+    ShapeCase{"deconv_wanted_w_only", "ConvTranspose", {"1x4x4x2"}, {3, 3, 1, 1, 1, 1, 2, 2, 1, 1, 0, 0, 9}, {"2x3x3x5"}, 0, 0, 1, "1x7x9x5"},
+    ShapeCase{"conv_batch_kept", "Conv", {"2x8x8x3"}, {1, 1, 0, 0, 0, 0, 1, 1}, {"4x1x1x3"}, 0, 0, 1, "2x8x8x4"},
+    ShapeCase{"depthwise_batch_kept", "DepthwiseConv", {"2x8x8x3"}, {1, 1, 0, 0, 0, 0, 1, 1}, {"3x1x1x1"}, 0, 0, 1, "2x8x8x3"},
+    ShapeCase{"deconv_batch_kept", "ConvTranspose", {"3x4x5x8"}, {2, 2, 0, 0, 0, 0, 2, 2}, {"8x2x2x3"}, 0, 0, 1, "3x8x10x3"}));
 
 INSTANTIATE_TEST_SUITE_P(Pooling, ShapeRule, ::testing::Values(
     ShapeCase{"max_2x2_s2", "MaxPool", {"1x8x8x5"}, {2, 2, 0, 0, 0, 0, 2, 2}, {}, 0, 0, 1, "1x4x4x5"},
     ShapeCase{"max_3x3_s2_pad1", "MaxPool", {"1x7x7x3"}, {3, 3, 1, 1, 1, 1, 2, 2}, {}, 0, 0, 1, "1x4x4x3"},
     ShapeCase{"avg_pads_dilation2", "AveragePool", {"1x6x8x4"}, {3, 3, 0, 2, 1, 0, 1, 1, 2, 2}, {}, 0, 0, 1, "1x3x6x4"},
-    ShapeCase{"global_ignores_params", "GlobalAveragePool", {"1x7x5x12"}, {9, 9, 3, 3, 3, 3, 0, 0}, {}, 0, 0, 1, "1x1x1x12"}));
+    ShapeCase{"global_ignores_params", "GlobalAveragePool", {"1x7x5x12"}, {9, 9, 3, 3, 3, 3, 0, 0}, {}, 0, 0, 1, "1x1x1x12"},
+    ShapeCase{"max_batch_kept", "MaxPool", {"3x8x8x3"}, {2, 2, 0, 0, 0, 0, 2, 2}, {}, 0, 0, 1, "3x4x4x3"}));
 
 // params: (start, end, step) for h, w, c.
 INSTANTIATE_TEST_SUITE_P(Slice, ShapeRule, ::testing::Values(

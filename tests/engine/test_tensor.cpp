@@ -7,6 +7,7 @@
 
 #include "engine/cpu_info.h"
 #include "engine/tensor.h"
+#include "platform/cpu_features.h"
 #include "tests/engine/engine_test_util.h"
 #include "tools/netrun/network.h"
 
@@ -117,16 +118,13 @@ TEST(CpuPath, GenericCpuForcesPlainPath) {
   EXPECT_FALSE(engine::use_wide_cpu_path(env));
   env.generic_cpu = false;
   const engine::CpuInfo& info = engine::cpu_info();
-  const bool avx_fma = (info.leaf1_ecx >> 28 & 1) && (info.leaf1_ecx >> 12 & 1);
+  const uint32_t ecx = platform::GetCpuFeatures().leaf1_ecx;
+  const bool avx_fma = (ecx >> 28 & 1) && (ecx >> 12 & 1);
   // The OS-state check may only take the wide path away.
   if (!avx_fma) {
     EXPECT_FALSE(engine::use_wide_cpu_path(env));
   }
   EXPECT_EQ(&engine::cpu_info(), &info);
-#if defined(__x86_64__)
-  EXPECT_EQ(info.vendor.size(), 12u);
-  EXPECT_EQ(info.is_intel, info.vendor == "GenuineIntel");
-#endif
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "fisheye/fish_correction_filter.h"
+#include "tests/common/doc_text.h"
 
 namespace {
 
@@ -87,6 +89,64 @@ TEST(FishDefaults, TableHoldsTheDocumentedDefaults) {
   EXPECT_FLOAT_EQ(d.splitHeight, 1.0f);
   EXPECT_EQ(d.width, 0);
   EXPECT_EQ(d.height, 0);
+}
+
+// README.md shows every lens row, in table order, as
+// "- `KEY` (default VALUE): MEANING".
+TEST(FishDefaults, ReadmeListsEveryLensMember) {
+#ifndef OXRIN_README_PATH
+  GTEST_SKIP() << "README.md is checked by the POSIX build";
+#else
+  const std::string readme = testutil::ReadCollapsed(OXRIN_README_PATH);
+  ASSERT_FALSE(readme.empty()) << OXRIN_README_PATH;
+  size_t at = 0;
+  for (const fisheye::LensOption& o : fisheye::kLensOptions) {
+    char initial[32];
+    std::snprintf(initial, sizeof initial, "%g", static_cast<double>(o.defaultValue));
+    const std::string line =
+        std::string("- `") + o.key + "` (default `" + initial + "`): " + o.help;
+    const size_t found = readme.find(line, at);
+    EXPECT_NE(found, std::string::npos) << "README.md lacks, or lists out of order:\n" << line;
+    if (found != std::string::npos) at = found;
+  }
+#endif
+}
+
+// A change of any one field, the frame size included, is a change of
+// parameters: the corrector copies the record again.
+class FishSameParams : public ::testing::TestWithParam<float FishCorrectionParams::*> {};
+
+TEST_P(FishSameParams, AnyFieldChangeIsCopied) {
+  fisheye::FishCorrector c;
+  FishCorrectionParams p = fisheye::DefaultLensParams();
+  p.width = 640;
+  p.height = 480;
+  ASSERT_TRUE(c.init(&p));
+  ASSERT_TRUE(c.update(&p));
+  EXPECT_EQ(c.copies(), 1);
+  p.*GetParam() += 0.5f;
+  ASSERT_TRUE(c.update(&p));
+  EXPECT_EQ(c.copies(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, FishSameParams,
+    ::testing::Values(&FishCorrectionParams::ss0, &FishCorrectionParams::ss1,
+                      &FishCorrectionParams::ss2, &FishCorrectionParams::ss3,
+                      &FishCorrectionParams::ss4, &FishCorrectionParams::xCenter,
+                      &FishCorrectionParams::yCenter, &FishCorrectionParams::scaleFactor,
+                      &FishCorrectionParams::focalLength, &FishCorrectionParams::polFocalLength,
+                      &FishCorrectionParams::splitHeight));
+
+TEST(FishSameParams, FrameSizeChangeIsCopied) {
+  fisheye::FishCorrector c;
+  FishCorrectionParams p = fisheye::DefaultLensParams();
+  ASSERT_TRUE(c.init(&p));
+  p.width = 2;
+  ASSERT_TRUE(c.update(&p));
+  p.height = 2;
+  ASSERT_TRUE(c.update(&p));
+  EXPECT_EQ(c.copies(), 3);
 }
 
 TEST(FishProperty, SequenceOfValuesAndFrames) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "jnd/jnd_filter.h"
 #include "jnd/jnd_packing.h"
@@ -126,6 +127,60 @@ TEST(JndDevicePlan, HostAndKernelTextAgree) {
           EXPECT_EQ(text.rfind(marker), text.size() - marker.size());
           EXPECT_FLOAT_EQ(plan.packing.s1, quantised ? 0.5f : 1.0f);
         }
+}
+
+// The parameters of kernel `name` in text, split at the top-level commas.
+std::vector<std::string> KernelParameters(const std::string& text, const std::string& name) {
+  std::vector<std::string> params;
+  size_t at = text.find("void " + name + "(");
+  if (at == std::string::npos) return params;
+  at = text.find('(', at) + 1;
+  std::string param;
+  for (int depth = 0; at < text.size(); ++at) {
+    const char ch = text[at];
+    if (ch == ')' && depth == 0) break;
+    if (ch == ',' && depth == 0) {
+      params.push_back(param);
+      param.clear();
+      continue;
+    }
+    depth += ch == '(' ? 1 : ch == ')' ? -1 : 0;
+    param += ch;
+  }
+  params.push_back(param);
+  return params;
+}
+
+// Each variant's argument lists against its kernels' parameters: as many,
+// images where the host binds images, the weights where the kernel reads
+// them, integers for the extents.
+TEST(JndVariantDesc, ArgumentListsMatchTheKernelParameters) {
+  using jnd::JndArg;
+  const char* const kernels[jnd::kJndKernels] = {jnd::kJndConv1Kernel, jnd::kJndConv2Kernel,
+                                                 jnd::kJndConv3Kernel};
+  for (jnd::JndVariant v : {jnd::JndVariant::kGeneric, jnd::JndVariant::kQualcomm,
+                            jnd::JndVariant::kImagination}) {
+    const jnd::JndVariantDesc& desc = jnd::VariantDesc(v);
+    EXPECT_EQ(desc.variant, v);
+    const std::string& text = jnd::JndVariantSource(v);
+    for (int k = 0; k < jnd::kJndKernels; ++k) {
+      SCOPED_TRACE(::testing::Message() << "variant " << static_cast<int>(v) << " " << kernels[k]);
+      const std::vector<std::string> params = KernelParameters(text, kernels[k]);
+      int count = 0;
+      while (count < jnd::kJndMaxArgs && desc.args[k].at[count] != JndArg::kEnd) ++count;
+      ASSERT_EQ(static_cast<size_t>(count), params.size());
+      for (int i = 0; i < count; ++i) {
+        const JndArg a = desc.args[k].at[i];
+        const std::string& p = params[i];
+        const bool image = a == JndArg::kInputImage || a == JndArg::kInter1Image || a == JndArg::kInter2Image;
+        const bool extent = a == JndArg::kWidth || a == JndArg::kHeight || a == JndArg::kStride ||
+                            a == JndArg::kInter1Row || a == JndArg::kInter2Row;
+        EXPECT_EQ(p.find("image2d_t") != std::string::npos, image) << i << ": " << p;
+        EXPECT_EQ(p.find("weight_bias") != std::string::npos, a == JndArg::kWeights) << i << ": " << p;
+        EXPECT_EQ(p.find("int ") == p.find_first_not_of(" \r\n") && !p.empty(), extent) << i << ": " << p;
+      }
+    }
+  }
 }
 
 TEST(JndProgram, StartsWithTheSwitchLinesInOrder) {

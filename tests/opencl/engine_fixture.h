@@ -23,8 +23,8 @@ inline int CpuVendorCode(std::string* vendorUpper = nullptr) {
     const std::string upper =
         opencl::AsciiUpper(opencl::QueryDeviceText(d, CL_DEVICE_VENDOR, 256));
     if (vendorUpper != nullptr) *vendorUpper = upper;
-    if (opencl::DeviceVendorMatches(upper, opencl::kVendorIntelCpu)) return 5;
-    if (opencl::DeviceVendorMatches(upper, opencl::kVendorAmdCpu)) return 4;
+    if (opencl::DeviceVendorMatches(upper, opencl::kVendorIntelCpu)) return opencl::kVendorIntelCpu;
+    if (opencl::DeviceVendorMatches(upper, opencl::kVendorAmdCpu)) return opencl::kVendorAmdCpu;
   }
   return -1;
 }

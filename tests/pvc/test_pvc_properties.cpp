@@ -2,10 +2,12 @@
 // need no device.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "pvc/pvc_video_filter.h"
 #include "pvc_fakes.h"
+#include "tests/common/doc_text.h"
 
 namespace {
 
@@ -149,12 +151,85 @@ TEST(PvcPropertyKeys, OnlyPvcParameterIsHandled) {
   EXPECT_EQ(f.setDeviceProfileProperty("pvc_device_profile", "", 1), -1);
 }
 
+// A device profile sets PvcSupport and PvcConfig with the rules of
+// "pvc_parameter" and leaves every other member alone, even a bad one.
+TEST(PvcDeviceProfile, ReadsOnlyTheProfileMembers) {
+  const struct {
+    const char* value;
+    int result;
+    bool support;
+    int config;
+  } cases[] = {
+      {R"({"PvcSupport":true,"PvcConfig":9})", 0, true, 9},
+      {R"({"PvcConfig":9,"enable_pvc":false,"Backend":"cpu","DevicesId":"x","CpuThreads":2})", 0,
+       false, 9},
+      {R"({"enable_pvc":1,"Backend":7})", 0, false, 0},
+      {R"({"PvcSupport":1,"PvcConfig":9})", -1, false, 0},
+      {R"({"PvcSupport":true,"PvcConfig":"9"})", -1, true, 0},
+      {"[]", -1, false, 0},
+  };
+  for (const auto& c : cases) {
+    PVCVideoFilter f;
+    EXPECT_EQ(f.setDeviceProfileProperty("pvc_device_profile", c.value, 0), c.result) << c.value;
+    EXPECT_EQ(f.pvcSupport(), c.support) << c.value;
+    EXPECT_EQ(f.pvcConfig(), c.config) << c.value;
+    EXPECT_TRUE(f.enabled()) << c.value;
+    EXPECT_EQ(f.backendChoice(), pvc::BackendChoice::kOpenCL) << c.value;
+    EXPECT_EQ(f.cpuThreads(), 1) << c.value;
+    EXPECT_EQ(f.devicesId(), "") << c.value;
+  }
+}
+
 TEST(PvcDeviceTable, LongestPrefixWins) {
-  EXPECT_EQ(pvc::kDeviceProfileTable[12].namePrefix, nullptr);
   EXPECT_STREQ(pvc::ProfileForDevice("AMD Radeon(TM) Vega 10 Mobile Graphics X"),
                "{\"PvcSupport\":true, \"PvcConfig\":33554432}");
   EXPECT_STREQ(pvc::ProfileForDevice("Radeon (TM) 52"), "");
   EXPECT_STREQ(pvc::ProfileForDevice(""), "");
+}
+
+// README.md shows every row of the parameter table, in the order the rows
+// are applied, as "- `KEY` (TYPE, default VALUE): MEANING".
+[[maybe_unused]] std::string ReadmeLine(const pvc::ParameterInfo& p) {
+  std::string type, initial;
+  switch (p.type) {
+    case pvc::ParameterType::kString:
+      type = "string";
+      initial = "\"\"";
+      break;
+    case pvc::ParameterType::kBool:
+      type = "bool";
+      initial = p.defaultValue ? "true" : "false";
+      break;
+    case pvc::ParameterType::kInt32:
+      type = "int32";
+      if (p.minValue != INT32_MIN || p.maxValue != INT32_MAX)
+        type += " " + std::to_string(p.minValue) + ".." + std::to_string(p.maxValue);
+      initial = std::to_string(p.defaultValue);
+      break;
+    case pvc::ParameterType::kChoice:
+      type = "string";
+      for (int i = 0; i < p.choiceCount; ++i)
+        type += std::string(i == 0 ? " " : i + 1 == p.choiceCount ? " or " : ", ") + "`\"" +
+                p.choices[i] + "\"`";
+      initial = std::string("\"") + p.choices[p.defaultValue] + "\"";
+      break;
+  }
+  return std::string("- `") + p.key + "` (" + type + ", default `" + initial + "`): " + p.help;
+}
+
+TEST(PvcParameterTable, ReadmeListsEveryMemberInOrder) {
+#ifndef OXRIN_README_PATH
+  GTEST_SKIP() << "README.md is checked by the POSIX build";
+#else
+  const std::string readme = testutil::ReadCollapsed(OXRIN_README_PATH);
+  ASSERT_FALSE(readme.empty()) << OXRIN_README_PATH;
+  size_t at = 0;
+  for (const pvc::ParameterInfo& p : pvc::ParameterTable()) {
+    const size_t found = readme.find(ReadmeLine(p), at);
+    EXPECT_NE(found, std::string::npos) << "README.md lacks, or lists out of order:\n" << ReadmeLine(p);
+    if (found != std::string::npos) at = found;
+  }
+#endif
 }
 
 TEST(PvcStatusMessages, EveryStatusHasItsText) {

@@ -78,7 +78,7 @@ static_assert(jnd::kJndCpuMaxThreads == 64, "the usage text gives --threads as 1
 // pvc backends as --backend names them: the filter's "Backend" values.
 using pvc::kBackendAuto;
 using pvc::kBackendCpu;
-constexpr const char* kBackendOpenCl = pvc::kBackendOpenCL;
+using pvc::kBackendOpenCL;
 constexpr char kErrBackend[] = "exthost: --backend needs auto, opencl or cpu, got \"%s\"\n";
 constexpr char kErrThreads[] = "exthost: --threads needs a count from 1 to %d, got \"%s\"\n";
 // Which backend pvc runs on and why, on standard error and in the summary.
@@ -155,7 +155,7 @@ int ParseArgs(int argc, char** argv, Options* o) {
       if (!value(&o->persona)) return kExitUsage;
     } else if (a == "--backend") {
       if (!value(&o->backend)) return kExitUsage;
-      if (o->backend != kBackendAuto && o->backend != kBackendOpenCl && o->backend != kBackendCpu) {
+      if (o->backend != kBackendAuto && o->backend != kBackendOpenCL && o->backend != kBackendCpu) {
         std::fprintf(stderr, kErrBackend, o->backend.c_str());
         return kExitUsage;
       }
@@ -289,7 +289,7 @@ PvcBackend ChoosePvcBackend(const Options& o) {
     return b;
   }
   b.gpu = exthost::FirstOpenClGpuName(&b.noGpu);
-  if (o.backend == kBackendOpenCl) {
+  if (o.backend == kBackendOpenCL) {
     b.why = option;
   } else if (b.gpu.empty()) {
     b.cpu = true;
@@ -307,7 +307,7 @@ std::string PvcParameter(const PvcBackend& b, const Options& o) {
     value = std::string("{\"Backend\":\"") + kBackendCpu + "\",\"CpuThreads\":" + std::to_string(b.threads);
   } else {
     // What a host passes: the name of the user's GPU.
-    value = "{\"DevicesId\":" + JsonString(b.gpu) + ",\"Backend\":\"" + kBackendOpenCl + "\"";
+    value = "{\"DevicesId\":" + JsonString(b.gpu) + ",\"Backend\":\"" + kBackendOpenCL + "\"";
     if (b.gpu.empty()) value += ",\"PvcSupport\":true";
     if (o.threads > 0) value += ",\"CpuThreads\":" + std::to_string(o.threads);
   }
@@ -358,192 +358,231 @@ class Progress {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options opt;
-  const int parsed = ParseArgs(argc, argv, &opt);
-  if (parsed < 0) return kExitOk;
-  if (parsed != kExitOk) return parsed;
-
-  const std::string in_name = opt.input.empty() ? "(built-in clip)" : opt.input;
-  const std::string out_name = opt.output == "-" ? "(stdout)" : opt.output;
-  std::string error;
-
-  // Input first, so a bad stream is reported before anything is loaded.
-  if (opt.input == "-") platform::SetBinaryMode(stdin);
+// The stream read: a Y4M file or stream, or the generated clip.
+struct Input {
+  std::string name;  // for messages
+  bool generated = false;
   y4m::Reader reader;
   std::string header;
-  int width = exthost::kClipWidth, height = exthost::kClipHeight;
-  if (!opt.input.empty()) {
-    if (!reader.open(opt.input, &error)) {
-      std::fprintf(stderr, "exthost: %s: %s\n", in_name.c_str(), error.c_str());
-      return kExitInput;
-    }
-    header = reader.info().header;
-    width = reader.info().width;
-    height = reader.info().height;
-  } else {
-    header = y4m::MakeHeader(width, height, exthost::kClipFpsNum, exthost::kClipFpsDen);
-  }
+  int width = exthost::kClipWidth;
+  int height = exthost::kClipHeight;
+  // The frame last read.
+  y4m::Frame frame;
+  std::vector<uint8_t> clipPicture;
+};
 
-  LogState log_state;
-  if (!opt.logPath.empty()) {
-    log_state.file = std::fopen(opt.logPath.c_str(), "w");
-    if (log_state.file == nullptr) {
-      std::fprintf(stderr, "exthost: cannot create log file %s\n", opt.logPath.c_str());
-      return kExitOutput;
-    }
-  }
-
-  // The extensions write progress lines to standard output; keep them out
-  // of a Y4M stream written there.
-  FILE* y4m_out = nullptr;
-  if (opt.output == "-" || opt.quiet) {
-    const int keep = dup(STDOUT_FILENO);
-    y4m_out = fdopen(keep, "wb");
-    platform::SetBinaryMode(y4m_out);
-    std::fflush(stdout);
-    if (opt.quiet) {
-      FILE* null = std::fopen(platform::NullDevicePath(), "w");
-      if (null) {
-        dup2(fileno(null), STDOUT_FILENO);
-        std::fclose(null);
-      }
-    } else {
-      dup2(STDERR_FILENO, STDOUT_FILENO);
-    }
-  }
-
-  const bool is_pvc = opt.ext == "pvc";
-  if (!opt.persona.empty()) {
-    if (!exthost::kPersonaAvailable) {
-      Fail("--persona is not available in this build (the device persona is a POSIX library)");
-      return kExitUsage;
-    }
-    if (!exthost::LoadPersona(opt.persona, PersonaPath(), &error)) {
-      std::fprintf(stderr, "exthost: %s\n", error.c_str());
-      return kExitExtension;
-    }
-  }
-
-  // Load the extension and create its filter.
+// The extension loaded and its filter created.
+struct Loaded {
   oxhost::LoadedExtension ext;
-  const std::string ext_path = ExtensionPath(opt.ext);
-  if (!oxhost::LoadExtension(ext_path, &ext, &error, /*keep_mapped=*/true)) {
+  std::string filterName;
+  oxhost::Ref<oxhost::VideoFilter> filter;
+  // Releases the filter, then the library.
+  void unload() {
+    filter.reset();
+    oxhost::UnloadExtension(&ext);
+  }
+};
+
+// What the frame loop counted.
+struct RunStats {
+  long framesIn = 0, processed = 0, notProcessed = 0, noInput = 0, leakedRefs = 0;
+  std::vector<double> callMs, filteredMs;
+  bool compared = false;
+};
+
+// Opens the input first, so a bad stream is reported before anything is
+// loaded.
+int OpenInput(const Options& opt, Input* in) {
+  in->generated = opt.input.empty();
+  in->name = in->generated ? "(built-in clip)" : opt.input;
+  if (in->generated) {
+    in->header = y4m::MakeHeader(in->width, in->height, exthost::kClipFpsNum, exthost::kClipFpsDen);
+    return kExitOk;
+  }
+  if (opt.input == "-") platform::SetBinaryMode(stdin);
+  std::string error;
+  if (!in->reader.open(opt.input, &error)) {
+    std::fprintf(stderr, "exthost: %s: %s\n", in->name.c_str(), error.c_str());
+    return kExitInput;
+  }
+  in->header = in->reader.info().header;
+  in->width = in->reader.info().width;
+  in->height = in->reader.info().height;
+  return kExitOk;
+}
+
+int OpenLog(const Options& opt, LogState* log) {
+  if (opt.logPath.empty()) return kExitOk;
+  log->file = std::fopen(opt.logPath.c_str(), "w");
+  if (log->file == nullptr) {
+    std::fprintf(stderr, "exthost: cannot create log file %s\n", opt.logPath.c_str());
+    return kExitOutput;
+  }
+  return kExitOk;
+}
+
+// The extensions write progress lines to standard output; keep them out of
+// a Y4M stream written there (to standard error) or, with --quiet, drop
+// them.  Returns the stream the Y4M output goes to when it is standard
+// output, else null.
+FILE* SeparateStdout(const Options& opt) {
+  if (opt.output != "-" && !opt.quiet) return nullptr;
+  const int keep = dup(STDOUT_FILENO);
+  FILE* y4m_out = fdopen(keep, "wb");
+  platform::SetBinaryMode(y4m_out);
+  std::fflush(stdout);
+  if (opt.quiet) {
+    FILE* null = std::fopen(platform::NullDevicePath(), "w");
+    if (null) {
+      dup2(fileno(null), STDOUT_FILENO);
+      std::fclose(null);
+    }
+  } else {
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+  }
+  return y4m_out;
+}
+
+int LoadPersonaIfAsked(const Options& opt) {
+  if (opt.persona.empty()) return kExitOk;
+  if (!exthost::kPersonaAvailable) {
+    Fail("--persona is not available in this build (the device persona is a POSIX library)");
+    return kExitUsage;
+  }
+  std::string error;
+  if (!exthost::LoadPersona(opt.persona, PersonaPath(), &error)) {
     std::fprintf(stderr, "exthost: %s\n", error.c_str());
     return kExitExtension;
   }
-  ext.provider->setExtensionControl(oxhost::Host::instance().control());
+  return kExitOk;
+}
+
+// Loads the extension and creates the filter its provider offers first.
+int LoadFilter(const Options& opt, Loaded* l) {
+  std::string error;
+  const std::string path = ExtensionPath(opt.ext);
+  if (!oxhost::LoadExtension(path, &l->ext, &error, /*keep_mapped=*/true)) {
+    std::fprintf(stderr, "exthost: %s\n", error.c_str());
+    return kExitExtension;
+  }
+  l->ext.provider->setExtensionControl(oxhost::Host::instance().control());
   oxhost::Descriptor descriptor{0, nullptr};
   int count = 0;
-  ext.provider->listExtensions(&descriptor, &count);
+  l->ext.provider->listExtensions(&descriptor, &count);
   if (count < 1 || descriptor.name == nullptr) {
-    std::fprintf(stderr, "exthost: %s offers no extension\n", ext_path.c_str());
-    oxhost::UnloadExtension(&ext);
+    std::fprintf(stderr, "exthost: %s offers no extension\n", path.c_str());
+    l->unload();
     return kExitExtension;
   }
-  const std::string filter_name = descriptor.name;
-  oxhost::Ref<oxhost::VideoFilter> filter;
-  ext.provider->createVideoFilter(filter, filter_name.c_str());
-  if (!filter) {
+  l->filterName = descriptor.name;
+  l->ext.provider->createVideoFilter(l->filter, l->filterName.c_str());
+  if (!l->filter) {
     std::fprintf(stderr, "exthost: provider \"%s\" did not create its filter \"%s\"\n",
-                 ext.providerName.c_str(), filter_name.c_str());
-    oxhost::UnloadExtension(&ext);
+                 l->ext.providerName.c_str(), l->filterName.c_str());
+    l->unload();
     return kExitExtension;
   }
+  return kExitOk;
+}
 
+// Says which backend pvc runs on and why.
+void ReportPvcBackend(const PvcBackend& b) {
+  if (b.cpu) {
+    std::fprintf(stderr, kMsgOnCpu, b.why.c_str(), b.threads, b.threads == 1 ? "" : "s");
+  } else if (b.gpu.empty()) {
+    std::fprintf(stderr, kMsgOpenClWithoutGpu, b.why.c_str(), b.noGpu.c_str());
+  } else {
+    std::fprintf(stderr, kMsgOnOpenCl, b.why.c_str(), b.gpu.c_str());
+  }
+}
+
+// Sets the properties before start: fisheye's default value, pvc's
+// backend value, then those of --property in their order.
+int ApplyProperties(const Options& opt, Loaded* l, PvcBackend* pvc_backend) {
   std::vector<std::pair<std::string, std::string>> properties = opt.properties;
   if (opt.ext == "fisheye" &&
       std::none_of(properties.begin(), properties.end(),
                    [](const auto& p) { return p.first == "fishCorrection"; })) {
     properties.insert(properties.begin(), {"fishCorrection", "{\"enable\":1}"});
   }
-  PvcBackend pvc_backend;
-  if (is_pvc) {
-    pvc_backend = ChoosePvcBackend(opt);
-    const PvcBackend& b = pvc_backend;
-    if (b.cpu) {
-      std::fprintf(stderr, kMsgOnCpu, b.why.c_str(), b.threads, b.threads == 1 ? "" : "s");
-    } else if (b.gpu.empty()) {
-      std::fprintf(stderr, kMsgOpenClWithoutGpu, b.why.c_str(), b.noGpu.c_str());
-    } else {
-      std::fprintf(stderr, kMsgOnOpenCl, b.why.c_str(), b.gpu.c_str());
-    }
-    properties.insert(properties.begin(), {"pvc_parameter", PvcParameter(b, opt)});
+  if (opt.ext == "pvc") {
+    *pvc_backend = ChoosePvcBackend(opt);
+    ReportPvcBackend(*pvc_backend);
+    properties.insert(properties.begin(), {"pvc_parameter", PvcParameter(*pvc_backend, opt)});
   }
   for (const auto& p : properties) {
-    const int rc = filter->setProperty(p.first.c_str(), p.second.c_str(), p.second.size());
+    const int rc = l->filter->setProperty(p.first.c_str(), p.second.c_str(), p.second.size());
     if (rc != 0) {
       std::fprintf(stderr, "exthost: filter \"%s\" rejected property %s (result %d)\n",
-                   filter_name.c_str(), p.first.c_str(), rc);
-      filter.reset();
-      oxhost::UnloadExtension(&ext);
+                   l->filterName.c_str(), p.first.c_str(), rc);
+      l->unload();
       return kExitExtension;
     }
   }
+  return kExitOk;
+}
 
-  oxhost::Ref<oxhost::FilterControl> control = oxhost::FilterControl::Create();
-  control->setLogSink(&OnFilterLog, &log_state);
-
-  y4m::Writer writer;
-  const bool writing = !opt.output.empty();
-  if (writing && !writer.open(opt.output, header, &error, y4m_out)) {
-    std::fprintf(stderr, "exthost: %s: %s\n", out_name.c_str(), error.c_str());
-    filter.reset();
-    oxhost::UnloadExtension(&ext);
-    return kExitOutput;
+// Frame `index` of the input: its pixels and its Y4M frame header, kEnd
+// after the last one.
+y4m::ReadStatus ReadFrame(Input* in, long index, const uint8_t** pixels, std::string* header,
+                          std::string* error) {
+  if (in->generated) {
+    if (index >= exthost::kClipFrames) return y4m::ReadStatus::kEnd;
+    exthost::RenderClipFrame(static_cast<int>(index), in->width, in->height, &in->clipPicture);
+    *pixels = in->clipPicture.data();
+    *header = "FRAME";
+    return y4m::ReadStatus::kFrame;
   }
+  const y4m::ReadStatus rs = in->reader.read(&in->frame, error);
+  *pixels = in->frame.data.data();
+  *header = in->frame.header;
+  return rs;
+}
 
-  filter->start(oxhost::Given<oxhost::FilterControl>(control.get()));
-
-  int exit_code = kExitOk;
-  long frames_in = 0, processed = 0, not_processed = 0, no_input = 0, leaked_refs = 0;
-  std::vector<double> call_ms, filtered_ms;
-  std::vector<uint8_t> compare_in;
-  bool compared = false;
-  const long total = opt.input.empty() ? exthost::kClipFrames : -1;
+// Feeds every frame to the started filter and writes what it hands back;
+// kExitOk, or the exit status of the first input or output failure (the
+// frames before it are written).
+int RunFrames(const Options& opt, Input* in, oxhost::VideoFilter* filter, y4m::Writer* writer,
+              RunStats* st) {
+  const std::string out_name = opt.output == "-" ? "(stdout)" : opt.output;
+  const bool writing = !opt.output.empty();
+  const int width = in->width, height = in->height;
+  const long total = in->generated ? exthost::kClipFrames : -1;
   const long limit = opt.maxFrames >= 0 ? opt.maxFrames : -1;
+  std::string error;
+  std::vector<uint8_t> compare_in;
   Progress progress(!opt.quiet);
-  y4m::Frame frame_in;
-  std::vector<uint8_t> clip_picture;
+  int exit_code = kExitOk;
 
-  while (limit < 0 || frames_in < limit) {
+  while (limit < 0 || st->framesIn < limit) {
     const uint8_t* src = nullptr;
-    std::string frame_header = "FRAME";
-    if (opt.input.empty()) {
-      if (frames_in >= exthost::kClipFrames) break;
-      exthost::RenderClipFrame(static_cast<int>(frames_in), width, height, &clip_picture);
-      src = clip_picture.data();
-    } else {
-      const y4m::ReadStatus st = reader.read(&frame_in, &error);
-      if (st == y4m::ReadStatus::kEnd) break;
-      if (st == y4m::ReadStatus::kError) {
-        std::fprintf(stderr, "exthost: %s: %s\n", in_name.c_str(), error.c_str());
-        exit_code = kExitInput;
-        break;
-      }
-      src = frame_in.data.data();
-      frame_header = frame_in.header;
+    std::string frame_header;
+    const y4m::ReadStatus rs = ReadFrame(in, st->framesIn, &src, &frame_header, &error);
+    if (rs == y4m::ReadStatus::kEnd) break;
+    if (rs == y4m::ReadStatus::kError) {
+      std::fprintf(stderr, "exthost: %s: %s\n", in->name.c_str(), error.c_str());
+      exit_code = kExitInput;
+      break;
     }
 
     oxhost::Ref<oxhost::VideoFrame> frame = oxhost::VideoFrame::Create(width, height);
     std::memcpy(frame->data(), src, frame->size());
-    const bool compare_this = !opt.comparePath.empty() && frames_in + 1 == opt.compareFrame;
-    if (compare_this) compare_in.assign(frame->luma(), frame->luma() + static_cast<size_t>(width) * height);
+    const bool compare_this = !opt.comparePath.empty() && st->framesIn + 1 == opt.compareFrame;
+    if (compare_this)
+      compare_in.assign(frame->luma(), frame->luma() + static_cast<size_t>(width) * height);
     oxhost::Ref<oxhost::VideoFrame> output;
     const auto t0 = std::chrono::steady_clock::now();
     const int result = filter->processFrame(oxhost::Given<oxhost::VideoFrame>(frame.get()), output);
     const auto t1 = std::chrono::steady_clock::now();
-    call_ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
-    ++frames_in;
+    st->callMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    ++st->framesIn;
     if (result == 0) {
-      ++processed;
-      filtered_ms.push_back(call_ms.back());
+      ++st->processed;
+      st->filteredMs.push_back(st->callMs.back());
     } else if (result == 2) {
-      ++no_input;
+      ++st->noInput;
     } else {
-      ++not_processed;
+      ++st->notProcessed;
     }
 
     oxhost::VideoFrame* out = (result == 0 && output) ? output.get() : frame.get();
@@ -556,39 +595,44 @@ int main(int argc, char** argv) {
         exit_code = kExitOutput;
         break;
       }
-      compared = true;
+      st->compared = true;
     }
-    if (writing && !writer.write(frame_header, out->data(), out->size(), &error)) {
+    if (writing && !writer->write(frame_header, out->data(), out->size(), &error)) {
       std::fprintf(stderr, "exthost: %s: %s\n", out_name.c_str(), error.c_str());
       exit_code = kExitOutput;
       break;
     }
     output.reset();
     // The filter owns the reference it was given and must have released it.
-    if (frame->refCount() != 1) ++leaked_refs;
-    progress.update(frames_in, limit >= 0 && total > 0 ? std::min(total, limit) : (limit >= 0 ? limit : total));
+    if (frame->refCount() != 1) ++st->leakedRefs;
+    progress.update(st->framesIn, limit >= 0 && total > 0 ? std::min(total, limit)
+                                                          : (limit >= 0 ? limit : total));
   }
   progress.finish();
+  return exit_code;
+}
 
-  filter->stop();
-  filter.reset();
-  oxhost::UnloadExtension(&ext);
-  if (writing && !writer.close(&error) && exit_code == kExitOk) {
-    std::fprintf(stderr, "exthost: %s: %s\n", out_name.c_str(), error.c_str());
-    exit_code = kExitOutput;
-  }
-  if (log_state.file) {
-    for (const oxhost::LogEntry& e : oxhost::Host::instance().controlLogs())
-      std::fprintf(log_state.file, "%d %s\n", e.level, e.text.c_str());
-    std::fclose(log_state.file);
-  }
+// Writes the collected host log lines after the filter's own and closes
+// the log file.
+void CloseLog(LogState* log) {
+  if (!log->file) return;
+  for (const oxhost::LogEntry& e : oxhost::Host::instance().controlLogs())
+    std::fprintf(log->file, "%d %s\n", e.level, e.text.c_str());
+  std::fclose(log->file);
+}
 
-  std::fprintf(stderr, "exthost: %s via %s (%s), %dx%d\n", in_name.c_str(), filter_name.c_str(),
-               ext.providerName.c_str(), width, height);
-  std::fprintf(stderr, "  frames in:          %ld\n", frames_in);
-  std::fprintf(stderr, "  processed:          %ld (result 0)\n", processed);
+// Prints the summary; answers the exit status, which a --compare-frame
+// past the last frame turns into kExitUsage.
+int PrintSummary(const Options& opt, const Input& in, const Loaded& l,
+                 const PvcBackend& pvc_backend, const LogState& log, const RunStats& st,
+                 int exit_code) {
+  std::fprintf(stderr, "exthost: %s via %s (%s), %dx%d\n", in.name.c_str(), l.filterName.c_str(),
+               l.ext.providerName.c_str(), in.width, in.height);
+  std::fprintf(stderr, "  frames in:          %ld\n", st.framesIn);
+  std::fprintf(stderr, "  processed:          %ld (result 0)\n", st.processed);
   std::fprintf(stderr, "  passed through:     %ld (result 1: %ld, result 2: %ld)\n",
-               not_processed + no_input, not_processed, no_input);
+               st.notProcessed + st.noInput, st.notProcessed, st.noInput);
+  const bool is_pvc = opt.ext == "pvc";
   if (is_pvc && pvc_backend.cpu) {
     std::fprintf(stderr, kSummaryOnCpu, pvc_backend.threads, pvc_backend.threads == 1 ? "" : "s",
                  pvc_backend.why.c_str());
@@ -597,28 +641,74 @@ int main(int argc, char** argv) {
         pvc_backend.gpu.empty() ? pvc_backend.noGpu : "GPU \"" + pvc_backend.gpu + "\"";
     std::fprintf(stderr, kSummaryOnOpenCl, what.c_str());
   }
-  if (!log_state.level4Counts.empty()) {
+  if (!log.level4Counts.empty()) {
     std::fprintf(stderr, "  host log, level 4:\n");
-    for (const auto& kv : log_state.level4Counts)
+    for (const auto& kv : log.level4Counts)
       std::fprintf(stderr, "    %6d  %s\n", kv.second, kv.first.c_str());
   }
-  std::fprintf(stderr, "  processFrame time:  mean %.3f ms, p95 %.3f ms\n", Mean(call_ms),
-               Percentile(call_ms, 0.95));
-  if (!filtered_ms.empty())
-    std::fprintf(stderr, "  filtered frames:    %zu, mean %.3f ms, p95 %.3f ms\n", filtered_ms.size(),
-                 Mean(filtered_ms), Percentile(filtered_ms, 0.95));
+  std::fprintf(stderr, "  processFrame time:  mean %.3f ms, p95 %.3f ms\n", Mean(st.callMs),
+               Percentile(st.callMs, 0.95));
+  if (!st.filteredMs.empty())
+    std::fprintf(stderr, "  filtered frames:    %zu, mean %.3f ms, p95 %.3f ms\n",
+                 st.filteredMs.size(), Mean(st.filteredMs), Percentile(st.filteredMs, 0.95));
   if (!opt.comparePath.empty()) {
-    if (compared) {
-      std::fprintf(stderr, "  compare picture:    %s (frame %ld: input | output | 128 + 8 x diff)\n",
+    if (st.compared) {
+      std::fprintf(stderr,
+                   "  compare picture:    %s (frame %ld: input | output | 128 + 8 x diff)\n",
                    opt.comparePath.c_str(), opt.compareFrame);
     } else if (exit_code == kExitOk) {
       std::fprintf(stderr, "exthost: --compare-frame %ld is past the last frame (%ld)\n",
-                   opt.compareFrame, frames_in);
+                   opt.compareFrame, st.framesIn);
       exit_code = kExitUsage;
     }
   }
-  if (leaked_refs > 0)
+  if (st.leakedRefs > 0)
     std::fprintf(stderr, "  warning: the filter kept %ld frame references it was given\n",
-                 leaked_refs);
+                 st.leakedRefs);
   return exit_code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  const int parsed = ParseArgs(argc, argv, &opt);
+  if (parsed < 0) return kExitOk;
+  if (parsed != kExitOk) return parsed;
+
+  Input in;
+  LogState log;
+  int rc = OpenInput(opt, &in);
+  if (rc == kExitOk) rc = OpenLog(opt, &log);
+  if (rc != kExitOk) return rc;
+  FILE* y4m_out = SeparateStdout(opt);
+  Loaded loaded;
+  PvcBackend pvc_backend;
+  if ((rc = LoadPersonaIfAsked(opt)) != kExitOk || (rc = LoadFilter(opt, &loaded)) != kExitOk ||
+      (rc = ApplyProperties(opt, &loaded, &pvc_backend)) != kExitOk) {
+    return rc;
+  }
+
+  oxhost::Ref<oxhost::FilterControl> control = oxhost::FilterControl::Create();
+  control->setLogSink(&OnFilterLog, &log);
+  const std::string out_name = opt.output == "-" ? "(stdout)" : opt.output;
+  y4m::Writer writer;
+  std::string error;
+  if (!opt.output.empty() && !writer.open(opt.output, in.header, &error, y4m_out)) {
+    std::fprintf(stderr, "exthost: %s: %s\n", out_name.c_str(), error.c_str());
+    loaded.unload();
+    return kExitOutput;
+  }
+
+  loaded.filter->start(oxhost::Given<oxhost::FilterControl>(control.get()));
+  RunStats stats;
+  int exit_code = RunFrames(opt, &in, loaded.filter.get(), &writer, &stats);
+  loaded.filter->stop();
+  loaded.unload();
+  if (!opt.output.empty() && !writer.close(&error) && exit_code == kExitOk) {
+    std::fprintf(stderr, "exthost: %s: %s\n", out_name.c_str(), error.c_str());
+    exit_code = kExitOutput;
+  }
+  CloseLog(&log);
+  return PrintSummary(opt, in, loaded, pvc_backend, log, stats, exit_code);
 }

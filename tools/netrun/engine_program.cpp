@@ -33,9 +33,6 @@ std::string AssembleEngineProgram(const opencl::clEngine& engine,
     if (v.buffer_out) text += "#define USE_BUFFER_OUT\n";
     text += engine::cl::KernelNamePrelude();
     text += "\n";
-    // The shared blocks first (their guard skips the second copy), so every
-    // source, the first in table order too, may use them.
-    text += engine::cl::EngineSourceText(engine::cl::kSourceConvBlocks);
     text += engine::cl::EngineSourcesText();
   }
   return text;

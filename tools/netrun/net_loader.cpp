@@ -17,6 +17,8 @@ namespace {
 using rapidjson::Value;
 
 const char* const kTypeGemm = "Gemm";
+// The slope of a leaky ReLU described without one (ONNX's default too).
+constexpr float kDefaultLeakySlope = 0.01f;
 
 bool Fail(std::string* error, const std::string& why) {
   *error = why;
@@ -124,6 +126,9 @@ bool ParseLayer(const Value& v, size_t index, LayerEntry* l, std::string* error)
   if (l->type.empty()) return Fail(error, where + ": no type");
   if (l->name.empty()) return Fail(error, where + ": no name");
   if (!has_params) l->params[0] = DefaultActivationKind(l->type);
+  if (!has_alpha && l->params[0] == engine::kActLeakyRelu &&
+      (l->type == "LeakyRelu" || l->type == "Activation"))
+    l->alpha = kDefaultLeakySlope;
   // Gemm's two factors leave the product unchanged unless given.
   if (l->type == kTypeGemm) {
     if (!has_alpha) l->alpha = 1.f;

@@ -69,7 +69,7 @@ bool Network::Build(const NetDescription& net, std::string* error) {
     if (p == nullptr) return Fail(error, "weight " + w.name + ": out of memory");
     std::memcpy(p, a.f32.data(), a.f32.size() * sizeof(float));
   }
-  std::set<std::string> available;
+  std::set<std::string> available(constant_names.begin(), constant_names.end());
   for (const InputEntry& in : net.inputs) {
     engine::Tensor& t = tensors[in.name];
     t.name = in.name;
@@ -131,6 +131,45 @@ bool Network::SetInput(const NpyArray& a, std::string* error) {
     if (p == nullptr) return Fail(error, "out of memory");
     std::memcpy(p, a.f32.data(), a.f32.size() * sizeof(float));
   }
+  return true;
+}
+
+namespace {
+
+bool FillTensor(engine::Tensor& t, const std::string& name, const int32_t shape[4],
+                const float* values, std::string* error) {
+  t.name = name;
+  t.set_shape(shape[0], shape[1], shape[2], shape[3]);
+  float* p = t.ensure_host();
+  if (p == nullptr) return Fail(error, name + ": extents out of range or out of memory");
+  std::memcpy(p, values, t.elements() * sizeof(float));
+  return true;
+}
+
+}  // namespace
+
+bool Network::AddWeight(const std::string& name, const int32_t shape[4], const float* values,
+                        std::string* error) {
+  return FillTensor(weights[name], name, shape, values, error);
+}
+
+bool Network::AddConstant(const std::string& name, const int32_t shape[4], const float* values,
+                          std::string* error) {
+  if (!FillTensor(tensors[name], name, shape, values, error)) return false;
+  constant_names.push_back(name);
+  return true;
+}
+
+bool Network::SetInputValues(const std::string& name, const float* values, size_t count,
+                             std::string* error) {
+  if (std::find(input_names.begin(), input_names.end(), name) == input_names.end())
+    return Fail(error, "no network input called " + name);
+  engine::Tensor& t = tensors[name];
+  if (t.host_u8 != nullptr) return Fail(error, "input " + name + " takes uint8 values");
+  if (count != t.elements()) return Fail(error, "input " + name + ": value count disagrees with its shape");
+  float* p = t.ensure_host();
+  if (p == nullptr) return Fail(error, "out of memory");
+  std::memcpy(p, values, count * sizeof(float));
   return true;
 }
 

@@ -25,6 +25,18 @@ class Network {
   bool Build(const NetDescription& net, std::string* error);
   // Replaces input 0's shape and values by an array.
   bool SetInput(const NpyArray& array, std::string* error);
+  // Before Build: a weight (n, h, w, c extents, NHWC values) the layers
+  // find by name, beside those the description's files give.
+  bool AddWeight(const std::string& name, const int32_t shape[4], const float* values,
+                 std::string* error);
+  // Before Build: a tensor holding fixed values that layers take as an
+  // input, like a network input that is never replaced.
+  bool AddConstant(const std::string& name, const int32_t shape[4], const float* values,
+                   std::string* error);
+  // Replaces the float values of the network input called name; its
+  // extents must stay as built.
+  bool SetInputValues(const std::string& name, const float* values, size_t count,
+                      std::string* error);
   // Shape inference over all layers in run order, then each layer's
   // load_config (its tuned work sizes, where the environment has some);
   // false names the layer.
@@ -46,6 +58,7 @@ class Network {
   engine::WeightMap weights;
   std::vector<engine::Layer*> layers;  // owned
   std::vector<std::string> input_names;
+  std::vector<std::string> constant_names;
 };
 
 // "1x32x32x3"

@@ -176,6 +176,11 @@ bool WriteNpy(const std::string& path, const std::vector<int64_t>& shape, const 
   return WriteArray(path, shape, "<f4", values, sizeof(float), error);
 }
 
+bool WriteNpyI64(const std::string& path, const std::vector<int64_t>& shape, const int64_t* values,
+                 std::string* error) {
+  return WriteArray(path, shape, "<i8", values, sizeof(int64_t), error);
+}
+
 bool WriteNpyU8(const std::string& path, const std::vector<int64_t>& shape, const uint8_t* values,
                 std::string* error) {
   return WriteArray(path, shape, "|u1", values, 1, error);

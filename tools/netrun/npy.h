@@ -1,5 +1,5 @@
 // Reading and writing .npy arrays (format versions 1 to 3, C order,
-// little-endian float32 or uint8).
+// little-endian float32 or uint8; int64 is written too).
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,8 @@ bool ParseNpy(const uint8_t* data, size_t size, NpyArray* out, std::string* erro
 bool ReadNpy(const std::string& path, NpyArray* out, std::string* error);
 bool WriteNpy(const std::string& path, const std::vector<int64_t>& shape, const float* values,
               std::string* error);
+bool WriteNpyI64(const std::string& path, const std::vector<int64_t>& shape, const int64_t* values,
+                 std::string* error);
 bool WriteNpyU8(const std::string& path, const std::vector<int64_t>& shape, const uint8_t* values,
                 std::string* error);
 

@@ -1,6 +1,7 @@
 """Training and evaluation content: real photographs and a real video from
-Debian's opencv-doc package (copied to ../shared/testdata), as 8-bit luma
-planes in video range, and the JND threshold model used for the targets."""
+Debian's opencv-doc package (copied to ../shared/testdata), exthost's
+built-in generated clip, as 8-bit luma planes in video range, and the JND
+threshold model used for the targets."""
 
 import os
 import subprocess
@@ -12,6 +13,9 @@ TESTDATA = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", "
                                         "shared", "testdata"))
 PHOTOS = ["baboon.jpg", "fruits.jpg", "leuvenA.jpg"]
 VIDEO = "Megamind.avi"
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+EXTHOST = os.environ.get("EXTHOST", os.path.join(REPO, "build", "default", "bin", "exthost"))
+BUILTIN_SIZE = (1280, 720)
 
 
 def photo_luma(name, testdata=TESTDATA):
@@ -48,6 +52,25 @@ def video_frames(first, count, size=None, testdata=TESTDATA):
         v = b[w * h + w * h // 4:].reshape(h // 2, w // 2)
         frames.append((y, u, v))
     return frames
+
+
+def builtin_frames(step, exthost=EXTHOST):
+    """Luma of every `step`-th frame of exthost's built-in clip (1280x720,
+    60 frames, video range), written through the fisheye extension, which
+    changes no pixel."""
+    raw = subprocess.run([exthost, "--ext", "fisheye", "--quiet", "-o", "-"],
+                         check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+    w, h = BUILTIN_SIZE
+    pos = raw.index(b"\n") + 1                # stream header
+    planes = []
+    n = 0
+    while pos < len(raw):
+        pos = raw.index(b"\n", pos) + 1       # FRAME line
+        if n % step == 0:
+            planes.append(np.frombuffer(raw, np.uint8, w * h, pos).reshape(h, w).copy())
+        pos += w * h * 3 // 2
+        n += 1
+    return planes
 
 
 # ------------------------------------------------------------ JND model
