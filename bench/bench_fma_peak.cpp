@@ -1,9 +1,11 @@
 // The machine's measured multiply-add peaks, on every core and on one:
 //   BM_FmaPeak             float: independent chains of fused multiply-adds
-//                          in the widest vectors the CPU offers (AVX2 + FMA
-//                          when present, else SSE multiply and add); the
-//                          GFLOP/s figures of the float paths are read
-//                          against it.
+//                          in 256-bit vectors (AVX2 + FMA when present,
+//                          else SSE multiply and add); the GFLOP/s figures
+//                          of the float paths are read against it.
+//   BM_FmaPeak512          the same in 512-bit vectors, where the CPU has
+//                          AVX-512F; the engine's convolution paths are
+//                          read against the widest peak measured.
 //   BM_Int16MaddPeak/ISA   16-bit integer multiply-adds into 32-bit sums,
 //                          one benchmark per instruction form the CPU runs:
 //                            avx512vnni  vpdpwssd zmm (32 multiply-adds)
@@ -43,6 +45,20 @@ __attribute__((target("avx2,fma"))) double FmaLoopAvx2(float seed) {
   _mm256_storeu_ps(out, sum);
   benchmark::DoNotOptimize(out);
   return 2.0 * 8 * kChains * static_cast<double>(kSteps);
+}
+
+__attribute__((target("avx512f"))) double FmaLoopAvx512(float seed) {
+  __m512 acc[kChains];
+  for (int i = 0; i < kChains; ++i) acc[i] = _mm512_set1_ps(seed + i);
+  const __m512 a = _mm512_set1_ps(0.999999f), b = _mm512_set1_ps(1e-7f);
+  for (long s = 0; s < kSteps; ++s)
+    for (int i = 0; i < kChains; ++i) acc[i] = _mm512_fmadd_ps(acc[i], a, b);
+  __m512 sum = acc[0];
+  for (int i = 1; i < kChains; ++i) sum = _mm512_add_ps(sum, acc[i]);
+  float out[16];
+  _mm512_storeu_ps(out, sum);
+  benchmark::DoNotOptimize(out);
+  return 2.0 * 16 * kChains * static_cast<double>(kSteps);
 }
 
 double MulAddLoopSse(float seed) {
@@ -246,6 +262,16 @@ void BM_FmaPeak(benchmark::State& state) {
   state.SetLabel(avx2 ? "AVX2 FMA, 8 floats" : "SSE mul+add, 4 floats");
 }
 
+void BM_FmaPeak512(benchmark::State& state) {
+  const int threads = ThreadsOf(state);
+  double flops = 0;
+  for (auto _ : state)
+    flops += OnThreads(threads, [](int t) { return FmaLoopAvx512(1.0f + t); });
+  state.counters["GFLOPs"] = benchmark::Counter(flops / 1e9, benchmark::Counter::kIsRate);
+  state.counters["threads"] = threads;
+  state.SetLabel("AVX-512 FMA, 16 floats");
+}
+
 struct Int16Form {
   const char* name;   // benchmark name part, matched by bench/summarise.py
   const char* label;  // instruction and chains
@@ -264,6 +290,9 @@ void BM_Int16MaddPeak(benchmark::State& state, const Int16Form* form) {
 void RegisterAll() {
   benchmark::RegisterBenchmark("BM_FmaPeak", BM_FmaPeak)
       ->ArgName("threads")->Arg(1)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
+  if (platform::GetCpuFeatures().avx512f)
+    benchmark::RegisterBenchmark("BM_FmaPeak512", BM_FmaPeak512)
+        ->ArgName("threads")->Arg(1)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
 
   static const Int16Form kVnni = {"avx512vnni", "vpdpwssd zmm, 16 chains, 32 multiply-adds each",
                                   Int16LoopVnni512};

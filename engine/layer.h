@@ -93,7 +93,7 @@ class Layer {
   // Why the last reshape or run failed.
   std::string last_error;
   // Where and with which kernel the last run computed, e.g.
-  // "cpu:conv1x1_large_wide"; empty before the first run.
+  // "cpu:conv_avx2"; empty before the first run.
   std::string placement;
 
  protected:

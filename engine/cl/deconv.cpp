@@ -6,11 +6,6 @@
 namespace engine {
 namespace cl {
 
-bool DeConv::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::DeConv::reshape(env), env);
-}
-
 bool DeConv::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   Tensor* in = inputs[0];
@@ -57,11 +52,6 @@ bool DeConv::prepare(core::RunEnv& env) {
                        ow4, static_cast<size_t>(out->h));
   on_device = true;
   return true;
-}
-
-bool DeConv::run(core::RunEnv& env) {
-  if (!on_device) return simd::DeConv::run(env);
-  return run_device(env);
 }
 
 OXRIN_REGISTER_LAYER("ConvTranspose", cl::DeConv);

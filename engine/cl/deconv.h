@@ -11,16 +11,9 @@
 namespace engine {
 namespace cl {
 
-class DeConv : public simd::DeConv, public Base {
+class DeConv : public DeviceLayer<simd::DeConv> {
  public:
-  DeConv(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::DeConv(desc, tensors, weights) {}
-  // The class's own answer; the kernel choice asks Base's.
-  bool use_buffer_weight(opencl::clEngine* engine) override {
-    return simd::DeConv::use_buffer_weight(engine);
-  }
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  protected:
   // The transposed kernels take no activation flag.

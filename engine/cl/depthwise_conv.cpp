@@ -12,11 +12,6 @@ int32_t PackDepthwiseParas(int out_c, int out_w, int activation_flag) {
                               (static_cast<uint32_t>(activation_flag) & 0xF));
 }
 
-bool DepthwiseConv::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::DepthwiseConv::reshape(env), env);
-}
-
 bool DepthwiseConv::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   Tensor* in = inputs[0];
@@ -93,11 +88,6 @@ bool DepthwiseConv::prepare(core::RunEnv& env) {
                        static_cast<size_t>(out->h));
   on_device = true;
   return true;
-}
-
-bool DepthwiseConv::run(core::RunEnv& env) {
-  if (!on_device) return simd::DepthwiseConv::run(env);
-  return run_device(env);
 }
 
 OXRIN_REGISTER_LAYER("DepthwiseConv", cl::DepthwiseConv);

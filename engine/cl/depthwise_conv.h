@@ -12,16 +12,9 @@
 namespace engine {
 namespace cl {
 
-class DepthwiseConv : public simd::DepthwiseConv, public Base {
+class DepthwiseConv : public DeviceLayer<simd::DepthwiseConv> {
  public:
-  DepthwiseConv(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::DepthwiseConv(desc, tensors, weights) {}
-  // The class's own answer; the kernel choice asks Base's.
-  bool use_buffer_weight(opencl::clEngine* engine) override {
-    return simd::DepthwiseConv::use_buffer_weight(engine);
-  }
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  protected:
   bool kernel_takes_activation() const override { return true; }

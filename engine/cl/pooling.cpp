@@ -9,11 +9,6 @@ namespace {
 constexpr int kGlobalPoolingMaxChannels = 64;  // 16 channel groups of local memory
 }  // namespace
 
-bool Pooling::reshape(core::RunEnv& env) {
-  stay_on_host();
-  return prepare_after(simd::Pooling::reshape(env), env);
-}
-
 bool Pooling::prepare(core::RunEnv& env) {
   opencl::clEngine* engine = env.engine;
   const Tensor* in = inputs[0];
@@ -45,10 +40,6 @@ bool Pooling::prepare(core::RunEnv& env) {
   }
   on_device = true;
   return true;
-}
-
-bool Pooling::run(core::RunEnv& env) {
-  return on_device ? run_device(env) : simd::Pooling::run(env);
 }
 
 OXRIN_REGISTER_LAYER("AveragePool", cl::Pooling);

@@ -8,12 +8,9 @@
 namespace engine {
 namespace cl {
 
-class Pooling : public simd::Pooling, public Base {
+class Pooling : public DeviceLayer<simd::Pooling> {
  public:
-  Pooling(const LayerDesc& desc, TensorMap& tensors, WeightMap& weights)
-      : simd::Pooling(desc, tensors, weights) {}
-  bool reshape(core::RunEnv& env) override;
-  bool run(core::RunEnv& env) override;
+  using DeviceLayer::DeviceLayer;
 
  private:
   bool prepare(core::RunEnv& env) override;

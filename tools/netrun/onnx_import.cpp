@@ -1931,14 +1931,17 @@ bool InputDims(const OnnxValueInfo& v, const std::map<std::string, Dims>& given,
   if (v.elem_type != kOnnxFloat) return Fail(why, who + "element type " + std::to_string(v.elem_type) + " (netrun feeds float32 only)");
   auto it = given.find(v.name);
   if (it != given.end()) {
-    if (v.has_shape) {
+    // A declared scalar takes a one-value array (.npy writes those as shape
+    // () or (1)).
+    const bool scalar = v.has_shape && v.dims.empty() && Count(it->second) == 1;
+    if (v.has_shape && !scalar) {
       bool agree = it->second.size() == v.dims.size();
       for (size_t i = 0; agree && i < v.dims.size(); ++i) agree = v.dims[i] < 0 || v.dims[i] == it->second[i];
       if (!agree)
         return Fail(why, who + "array shape " + DimsText(it->second) + " disagrees with the declared " +
                              DimsText(v.dims) + " (-1: any)");
     }
-    *out = it->second;
+    *out = scalar ? v.dims : it->second;
   } else {
     if (!v.has_shape) return Fail(why, who + "no declared shape; give an array with --input");
     *out = v.dims;
