@@ -8,7 +8,6 @@ const char* const kDummyZeroTensor = "__dummy_zero_tensor__";
 const char* const kErrMissingTensor = "a tensor is missing";
 const char* const kErrEmptyInput = "an input has no shape";
 const char* const kErrTooLarge = "output extent below 1 or too large";
-const char* const kErrBatchNotOne = "batch must be 1";
 const char* const kErrNoComputation = "this layer type does not compute yet";
 const char* const kErrInPlace = "an input is also an output";
 const char* const kErrTensorCount = "more tensors than the layer type takes";

@@ -132,7 +132,6 @@ Tensor* dummy_zero_bias(WeightMap& weights, int32_t channels);
 extern const char* const kErrMissingTensor;   // "a tensor is missing"
 extern const char* const kErrEmptyInput;      // "an input has no shape"
 extern const char* const kErrTooLarge;        // "output extent below 1 or too large"
-extern const char* const kErrBatchNotOne;     // "batch must be 1"
 extern const char* const kErrNoComputation;   // "this layer type does not compute yet"
 extern const char* const kErrInPlace;         // "an input is also an output"
 extern const char* const kErrTensorCount;     // "more tensors than the layer type takes"

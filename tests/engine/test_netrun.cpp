@@ -60,13 +60,16 @@ TEST(Loader, ActivationKindDefaultsPerType) {
         {"type": "Relu", "name": "a", "tensors": ["x", "x"]},
         {"type": "Sigmoid", "name": "b", "tensors": ["x", "x"]},
         {"type": "LeakyRelu", "name": "c", "tensors": ["x", "x"]},
-        {"type": "Relu", "name": "d", "tensors": ["x", "x"], "params": [0]}]})",
+        {"type": "Relu", "name": "d", "tensors": ["x", "x"], "params": [0]},
+        {"type": "LeakyRelu", "name": "e", "tensors": ["x", "x"], "alpha": 0.2}]})",
       &net, &error))
       << error;
   EXPECT_EQ(net.layers[0].params[0], 1);
   EXPECT_EQ(net.layers[1].params[0], 5);
   EXPECT_EQ(net.layers[2].params[0], 6);
   EXPECT_EQ(net.layers[3].params[0], 0);  // given params are kept
+  EXPECT_FLOAT_EQ(net.layers[2].alpha, 0.01f);  // ONNX's default slope
+  EXPECT_FLOAT_EQ(net.layers[4].alpha, 0.2f);
 }
 
 TEST(Loader, GemmFactorsDefaultToOne) {

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/doc_text.h"
 #include "tests/engine/netrun_cli.h"
+#include "tools/netrun/onnx_import.h"
 #include "tools/netrun/npy.h"
 
 namespace {
@@ -254,3 +256,20 @@ INSTANTIATE_TEST_SUITE_P(Models, OnnxLayout, ::testing::Values(
     [](const ::testing::TestParamInfo<Layout>& i) { return std::string(i.param.label); });
 
 }  // namespace
+
+// README.md lists every operator of the import table, in table order,
+// the constants-only ones after the others.
+TEST(OnnxOperators, ReadmeListsTheImportTable) {
+  const std::string readme = testutil::ReadCollapsed(OXRIN_README_PATH);
+  size_t at = readme.find("Operators mapped:");
+  ASSERT_NE(at, std::string::npos);
+  std::vector<std::string> order;
+  for (bool constants : {false, true})
+    for (const netrun::OnnxOperator& op : netrun::OnnxSupportedOperators())
+      if (op.constants_only == constants) order.push_back(op.name);
+  for (const std::string& name : order) {
+    const size_t found = readme.find("`" + name + "`", at);
+    EXPECT_NE(found, std::string::npos) << "README.md lacks, or lists out of order: " << name;
+    if (found != std::string::npos) at = found;
+  }
+}
