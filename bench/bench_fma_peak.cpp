@@ -248,28 +248,19 @@ double OnThreads(int threads, Fn fn) {
   return sum;
 }
 
-void BM_FmaPeak(benchmark::State& state) {
-  const int threads = ThreadsOf(state);
-  const platform::CpuFeatures& cpu = platform::GetCpuFeatures();
-  const bool avx2 = cpu.avx2 && cpu.fma;
-  double flops = 0;
-  for (auto _ : state)
-    flops += OnThreads(threads, [avx2](int t) {
-      return avx2 ? FmaLoopAvx2(1.0f + t) : MulAddLoopSse(1.0f + t);
-    });
-  state.counters["GFLOPs"] = benchmark::Counter(flops / 1e9, benchmark::Counter::kIsRate);
-  state.counters["threads"] = threads;
-  state.SetLabel(avx2 ? "AVX2 FMA, 8 floats" : "SSE mul+add, 4 floats");
-}
+struct FloatForm {
+  const char* label;  // instruction and vector width
+  double (*loop)(float seed);
+};
 
-void BM_FmaPeak512(benchmark::State& state) {
+void BM_FloatPeak(benchmark::State& state, const FloatForm* form) {
   const int threads = ThreadsOf(state);
   double flops = 0;
   for (auto _ : state)
-    flops += OnThreads(threads, [](int t) { return FmaLoopAvx512(1.0f + t); });
+    flops += OnThreads(threads, [form](int t) { return form->loop(1.0f + t); });
   state.counters["GFLOPs"] = benchmark::Counter(flops / 1e9, benchmark::Counter::kIsRate);
   state.counters["threads"] = threads;
-  state.SetLabel("AVX-512 FMA, 16 floats");
+  state.SetLabel(form->label);
 }
 
 struct Int16Form {
@@ -288,10 +279,14 @@ void BM_Int16MaddPeak(benchmark::State& state, const Int16Form* form) {
 }
 
 void RegisterAll() {
-  benchmark::RegisterBenchmark("BM_FmaPeak", BM_FmaPeak)
+  static const FloatForm kFma256 = {"AVX2 FMA, 8 floats", FmaLoopAvx2};
+  static const FloatForm kSse = {"SSE mul+add, 4 floats", MulAddLoopSse};
+  static const FloatForm kFma512 = {"AVX-512 FMA, 16 floats", FmaLoopAvx512};
+  const platform::CpuFeatures& features = platform::GetCpuFeatures();
+  benchmark::RegisterBenchmark("BM_FmaPeak", BM_FloatPeak, features.avx2 && features.fma ? &kFma256 : &kSse)
       ->ArgName("threads")->Arg(1)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
-  if (platform::GetCpuFeatures().avx512f)
-    benchmark::RegisterBenchmark("BM_FmaPeak512", BM_FmaPeak512)
+  if (features.avx512f)
+    benchmark::RegisterBenchmark("BM_FmaPeak512", BM_FloatPeak, &kFma512)
         ->ArgName("threads")->Arg(1)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
 
   static const Int16Form kVnni = {"avx512vnni", "vpdpwssd zmm, 16 chains, 32 multiply-adds each",
