@@ -2,15 +2,13 @@
 // the weights packed once for it, each image of the batch in turn.
 #pragma once
 
-#include <vector>
-
 #include "engine/core/conv.h"
 #include "engine/simd/conv_kernels.h"
 
 namespace engine {
 namespace simd {
 
-class Conv : public core::Conv, public ConvPathLimit {
+class Conv : public core::Conv, public ConvLevelState {
  public:
   using core::Conv::Conv;
   // Computes on the path ChooseConvPath gives (placement "cpu:conv_" and
@@ -18,11 +16,6 @@ class Conv : public core::Conv, public ConvPathLimit {
   // in its store.  Weights are packed on the first run and again only as
   // PackedWeights states.
   bool run(core::RunEnv& env) override;
-
- private:
-  PackedWeights packed_;
-  std::vector<float> input_;
-  ConvGeometry geometry_;
 };
 
 }  // namespace simd

@@ -56,6 +56,23 @@ void TransposedTaps(ConvGeometry* g, int stride_h, int stride_w, int dilation_h,
   });
 }
 
+bool ConvLevelState::start_run(Layer* layer, const Tensor* weight, bool generic, Operands* op) {
+  op->path = ChooseConvPath(generic, widest_path);
+  op->kernels = &KernelsFor(op->path);
+  if (weight->host_data == nullptr) {
+    layer->last_error = kErrNoWeightValues;
+    return false;
+  }
+  op->in = GatherInput(layer->inputs, &input_, &layer->last_error);
+  if (op->in == nullptr) return false;
+  op->dst = layer->outputs[0]->ensure_host();
+  if (op->dst == nullptr) {
+    layer->last_error = kErrNoOutputMemory;
+    return false;
+  }
+  return true;
+}
+
 const float* GatherInput(const std::vector<Tensor*>& inputs, std::vector<float>* scratch,
                          std::string* why) {
   if (inputs.size() == 1 && inputs[0]->host_u8 == nullptr) {

@@ -195,5 +195,27 @@ extern const char* const kErrNoInputValues;  // "an input holds no values"
 extern const char* const kErrNoWeightValues;  // "the weight holds no values"
 extern const char* const kErrNoOutputMemory;  // "output buffer cannot be allocated"
 
+// What the CPU levels of Conv, DeConv and DepthwiseConv keep between runs,
+// and the start each of their runs shares.
+class ConvLevelState : public ConvPathLimit {
+ protected:
+  // The operands of one run: the kernels of the path it takes, the input
+  // values as floats (GatherInput) and the first output's host memory.
+  struct Operands {
+    ConvPath path;
+    const ConvKernels* kernels;
+    const float* in;
+    float* dst;
+  };
+  // Fills *op for layer, whose weight is `weight` (generic: the run
+  // environment's generic_cpu); false with layer->last_error set when the
+  // weight or an input holds no values or the output cannot be allocated.
+  bool start_run(Layer* layer, const Tensor* weight, bool generic, Operands* op);
+
+  PackedWeights packed_;
+  std::vector<float> input_;
+  ConvGeometry geometry_;
+};
+
 }  // namespace simd
 }  // namespace engine

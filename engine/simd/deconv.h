@@ -4,26 +4,19 @@
 // weights packed once for it, each image of the batch in turn.
 #pragma once
 
-#include <vector>
-
 #include "engine/core/deconv.h"
 #include "engine/simd/conv_kernels.h"
 
 namespace engine {
 namespace simd {
 
-class DeConv : public core::DeConv, public ConvPathLimit {
+class DeConv : public core::DeConv, public ConvLevelState {
  public:
   using core::DeConv::DeConv;
   // Placement "cpu:deconv_" and the path's name; a following ReLU, capped
   // ReLU or leaky ReLU is applied in the store.  Weights are packed on the
   // first run and again only as PackedWeights states.
   bool run(core::RunEnv& env) override;
-
- private:
-  PackedWeights packed_;
-  std::vector<float> input_;
-  ConvGeometry geometry_;
 };
 
 }  // namespace simd

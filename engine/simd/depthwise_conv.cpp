@@ -8,14 +8,10 @@ namespace simd {
 const char* const kDepthwisePlacement = "cpu:depthwise_";
 
 bool DepthwiseConv::run(core::RunEnv& env) {
-  const ConvPath path = ChooseConvPath(env.generic_cpu, widest_path);
-  const ConvKernels& kernels = KernelsFor(path);
+  Operands op;
+  if (!start_run(this, weight, env.generic_cpu, &op)) return false;
+  const ConvKernels& kernels = *op.kernels;
   Tensor* out = outputs[0];
-  if (weight->host_data == nullptr) return fail(kErrNoWeightValues);
-  const float* in = GatherInput(inputs, &input_, &last_error);
-  if (in == nullptr) return false;
-  float* dst = out->ensure_host();
-  if (dst == nullptr) return fail(kErrNoOutputMemory);
 
   // Weights [c][i][j][1] -> [i][j][c padded to whole vectors].
   const int c = out->c;
@@ -28,8 +24,8 @@ bool DepthwiseConv::run(core::RunEnv& env) {
   ConvGeometry& g = geometry_;
   SetExtents(&g, inputs[0]->h, inputs[0]->w, c, out->h, out->w, c, kernel_h, kernel_w);
   ForwardTaps(&g, stride_h, stride_w, dilation_h, dilation_w, pad_h0, pad_w0);
-  RunImages(kernels.depthwise, g, out->n, in, packed_, dst, FoldActivation(this));
-  placement = std::string(kDepthwisePlacement) + ConvPathName(path);
+  RunImages(kernels.depthwise, g, out->n, op.in, packed_, op.dst, FoldActivation(this));
+  placement = std::string(kDepthwisePlacement) + ConvPathName(op.path);
   return true;
 }
 

@@ -3,26 +3,19 @@
 // image of the batch in turn.
 #pragma once
 
-#include <vector>
-
 #include "engine/core/depthwise_conv.h"
 #include "engine/simd/conv_kernels.h"
 
 namespace engine {
 namespace simd {
 
-class DepthwiseConv : public core::DepthwiseConv, public ConvPathLimit {
+class DepthwiseConv : public core::DepthwiseConv, public ConvLevelState {
  public:
   using core::DepthwiseConv::DepthwiseConv;
   // Placement "cpu:depthwise_" and the path's name; a following ReLU,
   // capped ReLU or leaky ReLU is applied in the store.  Weights are packed
   // on the first run and again only as PackedWeights states.
   bool run(core::RunEnv& env) override;
-
- private:
-  PackedWeights packed_;
-  std::vector<float> input_;
-  ConvGeometry geometry_;
 };
 
 }  // namespace simd
