@@ -532,6 +532,38 @@ bool ChannelValues(const OnnxTensor& t, int64_t c, std::vector<float>* out, std:
 // ---------------------------------------------------------------------------
 // Convolutions
 
+// Emits a convolution-family layer of type `type` over input `in` (value
+// x): the weight w, [A][B][kh][kw] in the file, stored as [A][kh][kw][B];
+// the optional bias (input 2) of m values; the output [N, m, out_h, out_w]
+// of the window win.
+bool EmitWindowed(Importer& im, const OnnxNode& n, const char* type, const std::string& in,
+                  const Value* x, const OnnxTensor& w, int64_t m, const Window& win, std::string* why) {
+  const int64_t a = w.dims[0], b = w.dims[1], taps = w.dims[2] * w.dims[3];
+  const std::vector<float> wv = AsFloats(w);
+  std::vector<float> packed(wv.size());
+  for (int64_t i = 0; i < a; ++i)
+    for (int64_t j = 0; j < b; ++j)
+      for (int64_t t = 0; t < taps; ++t) packed[(i * taps + t) * b + j] = wv[(i * b + j) * taps + t];
+  std::vector<std::string> weights = {
+      im.Weight(n, "weight",
+                {static_cast<int32_t>(a), static_cast<int32_t>(w.dims[2]), static_cast<int32_t>(w.dims[3]),
+                 static_cast<int32_t>(b)},
+                std::move(packed))};
+  if (im.Has(n, 2)) {
+    const OnnxTensor* bias = im.Const(n, 2, why);
+    if (bias == nullptr) return false;
+    if (bias->elements() != m) return Fail(why, "bias must hold one value per output channel");
+    weights.push_back(im.Weight(n, "bias", {1, 1, 1, static_cast<int32_t>(m)}, AsFloats(*bias)));
+  }
+  const Dims od = {x->dims[0], m, win.out[0], win.out[1]};
+  Extents4 oe;
+  if (!CanonOf(od, &oe)) return Fail(why, "output too large");
+  LayerEntry& l = im.Emit(n, type, {in, n.outputs[0]}, weights);
+  WindowParams(win, l.params);
+  im.SetRuntime(n.outputs[0], od, n.outputs[0], oe);
+  return true;
+}
+
 bool MapConv(Importer& im, const OnnxNode& n, std::string* why) {
   const Value* x;
   std::string in;
@@ -552,28 +584,7 @@ bool MapConv(Importer& im, const OnnxNode& n, std::string* why) {
   const int64_t hw[2] = {x->dims[2], x->dims[3]};
   if (!ReadWindow(n, hw, {kh, kw}, &win, why)) return false;
   // [M][C][kh][kw] -> [M][kh][kw][C] (depthwise: C = 1).
-  const std::vector<float> wv = AsFloats(*w);
-  std::vector<float> packed(wv.size());
-  for (int64_t o = 0; o < m; ++o)
-    for (int64_t i = 0; i < cg; ++i)
-      for (int64_t t = 0; t < kh * kw; ++t)
-        packed[(o * kh * kw + t) * cg + i] = wv[(o * cg + i) * kh * kw + t];
-  std::vector<std::string> weights = {
-      im.Weight(n, "weight", {static_cast<int32_t>(m), static_cast<int32_t>(kh), static_cast<int32_t>(kw), static_cast<int32_t>(cg)},
-                std::move(packed))};
-  if (im.Has(n, 2)) {
-    const OnnxTensor* b = im.Const(n, 2, why);
-    if (b == nullptr) return false;
-    if (b->elements() != m) return Fail(why, "bias must hold one value per output channel");
-    weights.push_back(im.Weight(n, "bias", {1, 1, 1, static_cast<int32_t>(m)}, AsFloats(*b)));
-  }
-  const Dims od = {x->dims[0], m, win.out[0], win.out[1]};
-  Extents4 oe;
-  if (!CanonOf(od, &oe)) return Fail(why, "output too large");
-  LayerEntry& l = im.Emit(n, depthwise ? "DepthwiseConv" : "Conv", {in, n.outputs[0]}, weights);
-  WindowParams(win, l.params);
-  im.SetRuntime(n.outputs[0], od, n.outputs[0], oe);
-  return true;
+  return EmitWindowed(im, n, depthwise ? "DepthwiseConv" : "Conv", in, x, *w, m, win, why);
 }
 
 // One axis of a transposed convolution: the engine's pads from ONNX's pads,
@@ -637,28 +648,7 @@ bool MapConvTranspose(Importer& im, const OnnxNode& n, std::string* why) {
     win.dilation[a] = dil[a];
   }
   // [C][M][kh][kw] -> [C][kh][kw][M].
-  const std::vector<float> wv = AsFloats(*w);
-  std::vector<float> packed(wv.size());
-  for (int64_t i = 0; i < c; ++i)
-    for (int64_t o = 0; o < m; ++o)
-      for (int64_t t = 0; t < kh * kw; ++t)
-        packed[(i * kh * kw + t) * m + o] = wv[(i * m + o) * kh * kw + t];
-  std::vector<std::string> weights = {
-      im.Weight(n, "weight", {static_cast<int32_t>(c), static_cast<int32_t>(kh), static_cast<int32_t>(kw), static_cast<int32_t>(m)},
-                std::move(packed))};
-  if (im.Has(n, 2)) {
-    const OnnxTensor* b = im.Const(n, 2, why);
-    if (b == nullptr) return false;
-    if (b->elements() != m) return Fail(why, "bias must hold one value per output channel");
-    weights.push_back(im.Weight(n, "bias", {1, 1, 1, static_cast<int32_t>(m)}, AsFloats(*b)));
-  }
-  const Dims od = {x->dims[0], m, win.out[0], win.out[1]};
-  Extents4 oe;
-  if (!CanonOf(od, &oe)) return Fail(why, "output too large");
-  LayerEntry& l = im.Emit(n, "ConvTranspose", {in, n.outputs[0]}, weights);
-  WindowParams(win, l.params);
-  im.SetRuntime(n.outputs[0], od, n.outputs[0], oe);
-  return true;
+  return EmitWindowed(im, n, "ConvTranspose", in, x, *w, m, win, why);
 }
 
 // ---------------------------------------------------------------------------
