@@ -1,9 +1,18 @@
-"""What the conformance scripts read from netrun's standard output on an
-OpenCL run: the device's arithmetic and where each layer ran.  The texts
-are the ones opencl/cl_engine.cpp logs and tools/netrun/netrun.cpp prints
-per run layer."""
+"""What the conformance scripts read from netrun: its exit status, and on
+an OpenCL run from its standard output the device's arithmetic and where
+each layer ran.  The texts are the ones opencl/cl_engine.cpp logs and
+tools/netrun/netrun.cpp prints per run layer.  Also the scripts' own exit
+statuses, which ctest reads."""
 
 import re
+
+NETRUN_EXIT_UNSUPPORTED = 2  # netrun: description, mapping or shapes refused
+
+# The scripts' exit statuses.
+EXIT_OK = 0
+EXIT_FAILED = 1
+EXIT_USAGE = 2
+EXIT_SKIP = 77  # ctest's SKIP_RETURN_CODE for the scripts
 
 # Logged when netrun opens the OpenCL device.
 DEVICE_HALF_ARITHMETIC = "Device Support fp16"

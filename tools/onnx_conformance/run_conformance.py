@@ -39,24 +39,19 @@ import subprocess
 import sys
 import tempfile
 
+import netrun_log
+from netrun_log import EXIT_FAILED, EXIT_OK, EXIT_SKIP, EXIT_USAGE, NETRUN_EXIT_UNSUPPORTED
+
 try:
     import numpy as np
     import onnx
     from onnx import numpy_helper
 
-    import netrun_log
     import tolerances
 except ImportError as missing:
     MISSING_MODULE = missing.name
 else:
     MISSING_MODULE = None
-
-EXIT_OK = 0
-EXIT_FAILED = 1
-EXIT_USAGE = 2
-EXIT_SKIP = 77  # ctest's SKIP_RETURN_CODE for this runner
-
-NETRUN_EXIT_UNSUPPORTED = 2  # netrun: description, mapping or shapes refused
 
 CASE_FOLDERS = ("node", "pytorch-converted")
 DEFAULT_DATA_DIR = "/usr/share/libonnx-testdata/data"

@@ -46,24 +46,20 @@ import subprocess
 import sys
 import tempfile
 
+import netrun_log
+from netrun_log import EXIT_FAILED, EXIT_OK, EXIT_SKIP, EXIT_USAGE, NETRUN_EXIT_UNSUPPORTED
+
 try:
     import numpy as np
     import onnx
     import torch
 
-    import netrun_log
     import tolerances
 except ImportError as missing:
     MISSING_MODULE = missing.name
 else:
     MISSING_MODULE = None
 
-EXIT_OK = 0
-EXIT_FAILED = 1
-EXIT_USAGE = 2
-EXIT_SKIP = 77
-
-NETRUN_EXIT_UNSUPPORTED = 2
 NETRUN_TIMEOUT_S = 300
 CPU_RELATIVE_LIMIT = 1e-4
 OPSET = 13
