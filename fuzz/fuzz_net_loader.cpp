@@ -9,18 +9,15 @@
 #include <string>
 
 #include "engine/layer.h"
+#include "fuzz/fuzz_network.h"
 #include "tools/netrun/net_loader.h"
 #include "tools/netrun/network.h"
 
 namespace {
 
-// Caps that keep one input to milliseconds.
-constexpr size_t kMaxTensorElements = size_t{1} << 16;
-constexpr double kMaxWork = 1 << 24;  // multiply-adds of all layers
-
-float Pattern(size_t i) { return static_cast<float>(static_cast<int>(i * 37 % 17) - 8) * 0.125f; }
-
-bool SmallEnough(const engine::Tensor& t) { return t.elements() <= kMaxTensorElements; }
+using fuzznet::kMaxTensorElements;
+using fuzznet::Pattern;
+using fuzznet::SmallEnough;
 
 // A rough multiply-add count: output values times window taps times input
 // channels for the windowed types, output values otherwise.
@@ -71,19 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     float* p = t.ensure_host();
     for (size_t i = 0; p != nullptr && i < t.elements(); ++i) p[i] = Pattern(i);
   }
-  engine::core::RunEnv env;
-  env.generic_cpu = size % 2 == 1;  // both CPU paths
-  if (!net.Reshape(env, &error)) {
-    if (error.empty()) __builtin_trap();
-    return 0;
-  }
-  double work = 0;
-  for (size_t i = 0; i < net.layers.size(); ++i) {
-    for (const engine::Tensor* t : net.layers[i]->outputs)
-      if (!SmallEnough(*t)) return 0;
-    work += Work(*net.layers[i], desc.layers[i]);
-  }
-  if (work > kMaxWork) return 0;
-  if (!net.Run(env, &error) && error.empty()) __builtin_trap();
+  fuzznet::ShapeAndRunSmall(net, desc.layers, size, Work);
   return 0;
 }

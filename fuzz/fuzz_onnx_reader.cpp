@@ -9,17 +9,12 @@
 #include <vector>
 
 #include "engine/layer.h"
+#include "fuzz/fuzz_network.h"
 #include "tools/netrun/network.h"
 #include "tools/netrun/onnx_import.h"
 #include "tools/netrun/onnx_reader.h"
 
 namespace {
-
-// Caps that keep one input to milliseconds.
-constexpr size_t kMaxTensorElements = size_t{1} << 16;
-constexpr double kMaxWork = 1 << 24;  // multiply-adds of all layers, roughly
-
-float Pattern(size_t i) { return static_cast<float>(static_cast<int>(i * 37 % 17) - 8) * 0.125f; }
 
 // Output values times the weight values (or the window for pooling): an
 // upper bound of the work of the layer types an import emits.
@@ -48,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const netrun::OnnxPort& p : imported.inputs) {
     size_t n = 1;
     for (int64_t d : p.dims) n *= static_cast<size_t>(d);
-    if (n > kMaxTensorElements) return 0;
+    if (n > fuzznet::kMaxTensorElements) return 0;
   }
   netrun::Network net;
   for (const netrun::OnnxBlob& b : imported.weights)
@@ -61,24 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (const netrun::OnnxPort& p : imported.inputs) {
     std::vector<float> onnx(static_cast<size_t>(p.memory[0]) * p.memory[1] * p.memory[2] * p.memory[3]);
-    for (size_t i = 0; i < onnx.size(); ++i) onnx[i] = Pattern(i);
+    for (size_t i = 0; i < onnx.size(); ++i) onnx[i] = fuzznet::Pattern(i);
     std::vector<float> nhwc(onnx.size());
     netrun::OnnxToEngineOrder(onnx.data(), p.memory, nhwc.data());
     if (!net.SetInputValues(p.tensor, nhwc.data(), nhwc.size(), &error)) __builtin_trap();
   }
-  engine::core::RunEnv env;
-  env.generic_cpu = size % 2 == 1;  // both CPU paths
-  if (!net.Reshape(env, &error)) {
-    if (error.empty()) __builtin_trap();
-    return 0;
-  }
-  double work = 0;
-  for (size_t i = 0; i < net.layers.size(); ++i) {
-    for (const engine::Tensor* t : net.layers[i]->outputs)
-      if (t->elements() > kMaxTensorElements) return 0;
-    work += Work(*net.layers[i], imported.net.layers[i]);
-  }
-  if (work > kMaxWork) return 0;
-  if (!net.Run(env, &error) && error.empty()) __builtin_trap();
+  fuzznet::ShapeAndRunSmall(net, imported.net.layers, size, Work);
   return 0;
 }
