@@ -7,6 +7,7 @@
 #include <cctype>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace testutil {
 
@@ -26,6 +27,22 @@ inline std::string ReadCollapsed(const std::string& path) {
     out += c;
   }
   return out;
+}
+
+// The entries of `lines` that `text` lacks or holds out of order: each is
+// looked for after the last one found.
+inline std::vector<std::string> MissingInOrder(const std::string& text,
+                                               const std::vector<std::string>& lines) {
+  std::vector<std::string> missing;
+  size_t at = 0;
+  for (const std::string& line : lines) {
+    const size_t found = text.find(line, at);
+    if (found == std::string::npos)
+      missing.push_back(line);
+    else
+      at = found;
+  }
+  return missing;
 }
 
 }  // namespace testutil

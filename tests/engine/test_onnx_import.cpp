@@ -261,15 +261,12 @@ INSTANTIATE_TEST_SUITE_P(Models, OnnxLayout, ::testing::Values(
 // the constants-only ones after the others.
 TEST(OnnxOperators, ReadmeListsTheImportTable) {
   const std::string readme = testutil::ReadCollapsed(OXRIN_README_PATH);
-  size_t at = readme.find("Operators mapped:");
-  ASSERT_NE(at, std::string::npos);
-  std::vector<std::string> order;
+  const size_t list = readme.find("Operators mapped:");
+  ASSERT_NE(list, std::string::npos);
+  std::vector<std::string> names;
   for (bool constants : {false, true})
     for (const netrun::OnnxOperator& op : netrun::OnnxSupportedOperators())
-      if (op.constants_only == constants) order.push_back(op.name);
-  for (const std::string& name : order) {
-    const size_t found = readme.find("`" + name + "`", at);
-    EXPECT_NE(found, std::string::npos) << "README.md lacks, or lists out of order: " << name;
-    if (found != std::string::npos) at = found;
-  }
+      if (op.constants_only == constants) names.push_back("`" + op.name + "`");
+  for (const std::string& name : testutil::MissingInOrder(readme.substr(list), names))
+    ADD_FAILURE() << "README.md lacks, or lists out of order: " << name;
 }

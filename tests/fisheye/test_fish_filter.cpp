@@ -99,16 +99,14 @@ TEST(FishDefaults, ReadmeListsEveryLensMember) {
 #else
   const std::string readme = testutil::ReadCollapsed(OXRIN_README_PATH);
   ASSERT_FALSE(readme.empty()) << OXRIN_README_PATH;
-  size_t at = 0;
+  std::vector<std::string> lines;
   for (const fisheye::LensOption& o : fisheye::kLensOptions) {
     char initial[32];
     std::snprintf(initial, sizeof initial, "%g", static_cast<double>(o.defaultValue));
-    const std::string line =
-        std::string("- `") + o.key + "` (default `" + initial + "`): " + o.help;
-    const size_t found = readme.find(line, at);
-    EXPECT_NE(found, std::string::npos) << "README.md lacks, or lists out of order:\n" << line;
-    if (found != std::string::npos) at = found;
+    lines.push_back(std::string("- `") + o.key + "` (default `" + initial + "`): " + o.help);
   }
+  for (const std::string& line : testutil::MissingInOrder(readme, lines))
+    ADD_FAILURE() << "README.md lacks, or lists out of order:\n" << line;
 #endif
 }
 

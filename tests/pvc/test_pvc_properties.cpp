@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "pvc/pvc_video_filter.h"
 #include "pvc_fakes.h"
@@ -223,12 +224,10 @@ TEST(PvcParameterTable, ReadmeListsEveryMemberInOrder) {
 #else
   const std::string readme = testutil::ReadCollapsed(OXRIN_README_PATH);
   ASSERT_FALSE(readme.empty()) << OXRIN_README_PATH;
-  size_t at = 0;
-  for (const pvc::ParameterInfo& p : pvc::ParameterTable()) {
-    const size_t found = readme.find(ReadmeLine(p), at);
-    EXPECT_NE(found, std::string::npos) << "README.md lacks, or lists out of order:\n" << ReadmeLine(p);
-    if (found != std::string::npos) at = found;
-  }
+  std::vector<std::string> lines;
+  for (const pvc::ParameterInfo& p : pvc::ParameterTable()) lines.push_back(ReadmeLine(p));
+  for (const std::string& line : testutil::MissingInOrder(readme, lines))
+    ADD_FAILURE() << "README.md lacks, or lists out of order:\n" << line;
 #endif
 }
 
