@@ -57,8 +57,7 @@ void TransposedTaps(ConvGeometry* g, int stride_h, int stride_w, int dilation_h,
 }
 
 bool ConvLevelState::start_run(Layer* layer, const Tensor* weight, bool generic, Operands* op) {
-  op->path = ChooseConvPath(generic, widest_path);
-  op->kernels = &KernelsFor(op->path);
+  op->kernels = &KernelsFor(ChooseConvPath(generic, widest_path));
   if (weight->host_data == nullptr) {
     layer->last_error = kErrNoWeightValues;
     return false;

@@ -202,8 +202,7 @@ class ConvLevelState : public ConvPathLimit {
   // The operands of one run: the kernels of the path it takes, the input
   // values as floats (GatherInput) and the first output's host memory.
   struct Operands {
-    ConvPath path;
-    const ConvKernels* kernels;
+    const ConvKernels* kernels;  // its path names the placement
     const float* in;
     float* dst;
   };

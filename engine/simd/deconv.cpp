@@ -28,7 +28,7 @@ bool DeConv::run(core::RunEnv& env) {
   SetExtents(&g, inputs[0]->h, inputs[0]->w, in_c, out->h, out->w, oc_n, kernel_h, kernel_w);
   TransposedTaps(&g, stride_h, stride_w, dilation_h, dilation_w, pad_h0, pad_w0);
   RunImages(kernels.dense, g, out->n, op.in, packed_, op.dst, FoldActivation(this));
-  placement = std::string(kDeconvPlacement) + ConvPathName(op.path);
+  placement = std::string(kDeconvPlacement) + ConvPathName(kernels.path);
   return true;
 }
 

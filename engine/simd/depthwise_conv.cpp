@@ -25,7 +25,7 @@ bool DepthwiseConv::run(core::RunEnv& env) {
   SetExtents(&g, inputs[0]->h, inputs[0]->w, c, out->h, out->w, c, kernel_h, kernel_w);
   ForwardTaps(&g, stride_h, stride_w, dilation_h, dilation_w, pad_h0, pad_w0);
   RunImages(kernels.depthwise, g, out->n, op.in, packed_, op.dst, FoldActivation(this));
-  placement = std::string(kDepthwisePlacement) + ConvPathName(op.path);
+  placement = std::string(kDepthwisePlacement) + ConvPathName(kernels.path);
   return true;
 }
 
